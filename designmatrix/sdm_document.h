@@ -1,0 +1,58 @@
+// A single-study design matrix (.sdm): header entries, per predictor a colour,
+// a name and a column of floats over NrOfDataPoints data points.
+#ifndef TESSEL_DESIGNMATRIX_SDM_DOCUMENT_H
+#define TESSEL_DESIGNMATRIX_SDM_DOCUMENT_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "designmatrix/header_field.h"
+
+namespace tessel {
+
+// Invariant kept by every operation: NrOfPredictors.value equals the number of
+// columns, names and colour entries, and every column holds
+// NrOfDataPoints.value values.
+class SdmDocument {
+ public:
+  // Defaults: all five entries present with width 24; FileVersion 1, counts 0,
+  // IncludesConstant false, FirstConfoundPredictor 0; no predictors.
+  SdmDocument();
+
+  // Reads the file at path. Throws OpenFileError ("Failed opening for reading: "
+  // + path) when it cannot be opened and IOError naming the file and the
+  // problem when it is malformed; never returns a partial document.
+  explicit SdmDocument(const std::string& path);
+
+  // Appends a predictor if column.size() equals NrOfDataPoints; otherwise
+  // changes nothing. Column and name are consumed either way.
+  void addPredictor(std::vector<float> column, std::string name, int red, int green, int blue);
+
+  // Removes all predictors; NrOfPredictors 0, FirstConfoundPredictor 1,
+  // IncludesConstant false. Everything else stays.
+  void clearPredictors();
+
+  // Makes path this document's path and writes it there: complete or not at
+  // all (temporary file renamed over the target). Throws std::runtime_error
+  // ("Cannot Create file: " + path) when the file cannot be created, IOError
+  // when writing fails; an existing file at path is then left untouched.
+  void writeToFile(const std::string& path);
+
+  // Writes the document in the file format to an open stream.
+  void write(std::ostream& out) const;
+
+  std::string path;
+  HeaderField<int> FileVersion;
+  HeaderField<int> NrOfPredictors;
+  HeaderField<int> NrOfDataPoints;
+  HeaderField<bool> IncludesConstant;
+  HeaderField<int> FirstConfoundPredictor;
+  std::vector<int> red, green, blue;
+  std::vector<std::string> names;
+  std::vector<std::vector<float>> columns;
+};
+
+}  // namespace tessel
+
+#endif

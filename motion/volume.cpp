@@ -1,0 +1,48 @@
+#include "motion/volume.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace tessel {
+
+std::size_t Volume::elementCount(Dim3 dims) {
+  // A wide product, so that a grid too large for 32-bit indices is refused
+  // instead of wrapping around.
+  const std::int64_t count = std::int64_t{dims.x} * dims.y * dims.z;
+  if (dims.x < 0 || dims.y < 0 || dims.z < 0 ||
+      count > std::numeric_limits<std::int32_t>::max()) {
+    throw std::length_error("Volume grid " + std::to_string(dims.x) + " x " +
+                            std::to_string(dims.y) + " x " + std::to_string(dims.z) +
+                            " is not a valid voxel grid");
+  }
+  return static_cast<std::size_t>(count);
+}
+
+Volume::Volume(Dim3 dims)
+    : dim(dims), count_(elementCount(dims)), data_(new float[count_]) {}
+
+Volume::Volume(Dim3 dims, float fill) : Volume(dims) { std::fill_n(data_.get(), count_, fill); }
+
+Volume::Volume(const Volume& other) : dim(other.dim), count_(other.count_) {
+  if (other.data_) {
+    data_.reset(new float[count_]);
+    std::copy_n(other.data_.get(), count_, data_.get());
+  }
+}
+
+Volume& Volume::operator=(const Volume& other) {
+  if (this != &other) {
+    Volume copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+Volume& Volume::operator/=(float divisor) {
+  for (std::size_t i = 0; i < count_; ++i) data_[i] /= divisor;
+  return *this;
+}
+
+}  // namespace tessel
