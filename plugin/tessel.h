@@ -1,0 +1,46 @@
+// The plug-in class: life cycle, start-up checks and task dispatch.
+#ifndef TESSEL_PLUGIN_TESSEL_H
+#define TESSEL_PLUGIN_TESSEL_H
+
+#include <memory>
+
+#include "plugin/zorv_log.h"
+#include "plugin/zorv_plugin_interface.h"
+
+class TESSEL_EXPORT tessel : public ZorvPluginInterface {
+ public:
+  tessel();
+#if TESSEL_MSVC_VTABLE_LAYOUT
+  ~tessel();
+#else
+  ~tessel() override;
+#endif
+  TESSEL_DELETING_DESTRUCTOR_OVERRIDE(tessel)
+
+  tessel(const tessel&) = delete;
+  tessel& operator=(const tessel&) = delete;
+
+  // True when the plug-in may run on the current document: host bound,
+  // version 2.8.0 or later, current document an FMR. Refusals are shown in a
+  // message box (except a failed binding, which shows nothing).
+  bool initPlugin() override;
+
+  // Runs the task named by the dialog parameter "task". Always returns true;
+  // every standard exception is shown as "Error: " + what(). REQUIRES: a
+  // successful initPlugin.
+  bool execute() override;
+
+  // The task bodies. Each reads its own dialog parameters, writes progress to
+  // log() and throws on failure.
+  void selectMotionFile();         // "select_3dmcsdm"
+  void computeDisplacementMaps();  // "displacement"
+  void createConfoundModels();     // "confound"
+
+  // The log stream. REQUIRES: initPlugin created it.
+  ::tessel::ZorvLog& log();
+
+ private:
+  std::unique_ptr<::tessel::ZorvLog> log_;
+};
+
+#endif
