@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tessel {
+namespace tsl {
 
 // name: the key without its colon. width: the column at which the value
 // starts, i.e. key token length plus the blanks/tabs that followed it; the
@@ -29,6 +29,6 @@ struct HeaderField<std::string> {
   bool quoted = false;
 };
 
-}  // namespace tessel
+}  // namespace tsl
 
 #endif

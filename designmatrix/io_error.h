@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tessel {
+namespace tsl {
 
 class IOError : public std::runtime_error {
  public:
@@ -19,6 +19,6 @@ class OpenFileError : public IOError {
   explicit OpenFileError(const std::string& message) : IOError(message) {}
 };
 
-}  // namespace tessel
+}  // namespace tsl
 
 #endif

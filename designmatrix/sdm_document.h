@@ -9,7 +9,7 @@
 
 #include "designmatrix/header_field.h"
 
-namespace tessel {
+namespace tsl {
 
 // Invariant kept by every operation: NrOfPredictors.value equals the number of
 // columns, names and colour entries, and every column holds
@@ -53,6 +53,6 @@ class SdmDocument {
   std::vector<std::vector<float>> columns;
 };
 
-}  // namespace tessel
+}  // namespace tsl
 
 #endif

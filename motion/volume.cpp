@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tessel {
+namespace tsl {
 
 std::size_t Volume::elementCount(Dim3 dims) {
   // A wide product, so that a grid too large for 32-bit indices is refused
@@ -45,4 +45,4 @@ Volume& Volume::operator/=(float divisor) {
   return *this;
 }
 
-}  // namespace tessel
+}  // namespace tsl

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace tessel {
+namespace tsl {
 
 struct Dim3 {
   std::int32_t x = 0, y = 0, z = 0;
@@ -46,6 +46,6 @@ class Volume {
   std::unique_ptr<float[]> data_;
 };
 
-}  // namespace tessel
+}  // namespace tsl
 
 #endif

@@ -5,16 +5,16 @@
 
 #include <string>
 
-namespace tessel {
+namespace tsl {
 
 [[noreturn]] void assertionFailure(const char* file, int line, const char* expression);
 
-}  // namespace tessel
+}  // namespace tsl
 
 // file is the source name the report shows (the tasks report as "tessel").
 #define TESSEL_CHECK_AT(condition, file, line, text) \
   do {                                               \
-    if (!(condition)) ::tessel::assertionFailure(file, line, text); \
+    if (!(condition)) ::tsl::assertionFailure(file, line, text); \
   } while (false)
 
 #endif

@@ -52,7 +52,7 @@ typedef void (*zrShowPlotAtPosition_t)(ZrPlot plot, int x, int y);
 
 }  // extern "C"
 
-namespace tessel::host {
+namespace tsl::host {
 
 // Every text buffer the host fills (string parameters, chosen paths).
 inline constexpr std::size_t kHostTextBufferSize = 512;
@@ -73,6 +73,6 @@ inline constexpr std::size_t kMapLowerValueOffset = 16;   // float
 inline constexpr std::size_t kMapUpperValueOffset = 20;   // float
 inline constexpr std::size_t kMapClusterSizeOffset = 28;  // 32 bits, set to 0
 
-}  // namespace tessel::host
+}  // namespace tsl::host
 
 #endif

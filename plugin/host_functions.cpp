@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace tessel::host {
+namespace tsl::host {
 
 namespace {
 constexpr const char* kNames[] = {
@@ -36,9 +36,9 @@ bool bindHostFunctionTable() {
   return true;
 }
 
-}  // namespace tessel::host
+}  // namespace tsl::host
 
-namespace tessel::zr {
+namespace tsl::zr {
 
 using host::Fn;
 using host::require;
@@ -138,4 +138,4 @@ zrLogText_t logTextFunction() {
   return reinterpret_cast<zrLogText_t>(host::table()[static_cast<std::size_t>(Fn::zrLogText)]);
 }
 
-}  // namespace tessel::zr
+}  // namespace tsl::zr

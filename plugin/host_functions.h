@@ -11,7 +11,7 @@
 
 #include "plugin/host_api.h"
 
-namespace tessel::host {
+namespace tsl::host {
 
 // Position of every host function in the table.
 enum class Fn : std::size_t {
@@ -53,10 +53,10 @@ F require(Fn fn) {
   return reinterpret_cast<F>(f);
 }
 
-}  // namespace tessel::host
+}  // namespace tsl::host
 
 // Typed wrappers. Each checks its entry at the call and throws as require does.
-namespace tessel::zr {
+namespace tsl::zr {
 void getVersionOfZorvane(int& major, int& minor, int& subMinor);
 void showLogTab();
 void messageBox(const std::string& text);
@@ -89,6 +89,6 @@ void setPlotYAxisRange(ZrPlot plot, float lower, float upper);
 void showPlotAtPosition(ZrPlot plot, int x, int y);
 // The raw log function (may be null): the log stream takes it as it is.
 zrLogText_t logTextFunction();
-}  // namespace tessel::zr
+}  // namespace tsl::zr
 
 #endif

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace tessel::host {
+namespace tsl::host {
 
 #ifdef _WIN32
 
@@ -71,4 +71,4 @@ RawFunction lookUpFunction(void* module, const char* name) {
 
 #endif
 
-}  // namespace tessel::host
+}  // namespace tsl::host

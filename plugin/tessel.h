@@ -37,10 +37,10 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
   void createConfoundModels();     // "confound"
 
   // The log stream. REQUIRES: initPlugin created it.
-  ::tessel::ZorvLog& log();
+  tsl::ZorvLog& log();
 
  private:
-  std::unique_ptr<::tessel::ZorvLog> log_;
+  std::unique_ptr<tsl::ZorvLog> log_;
 };
 
 #endif

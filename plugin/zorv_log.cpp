@@ -3,7 +3,7 @@
 #include <locale>
 #include <string>
 
-namespace tessel {
+namespace tsl {
 
 ZorvLog::ZorvBuf::ZorvBuf(LogFunction log)
     : std::stringbuf(std::ios_base::in | std::ios_base::out), log_(log) {}
@@ -23,4 +23,4 @@ ZorvLog::ZorvLog(LogFunction log) : std::ostream(new ZorvBuf(log)) {
 
 ZorvLog::~ZorvLog() { delete rdbuf(); }
 
-}  // namespace tessel
+}  // namespace tsl

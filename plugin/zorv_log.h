@@ -6,7 +6,7 @@
 #include <ostream>
 #include <sstream>
 
-namespace tessel {
+namespace tsl {
 
 class ZorvLog : public std::ostream {
  public:
@@ -38,6 +38,6 @@ class ZorvLog : public std::ostream {
 // The display name that starts every log line.
 inline constexpr const char* kDisplayName = "Tessel";
 
-}  // namespace tessel
+}  // namespace tsl
 
 #endif

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace tessel::testing {
+namespace tsl::testing {
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
@@ -44,4 +44,4 @@ void writeFile(const std::string& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-}  // namespace tessel::testing
+}  // namespace tsl::testing

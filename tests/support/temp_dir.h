@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace tessel::testing {
+namespace tsl::testing {
 
 class TempDir {
  public:
@@ -26,6 +26,6 @@ class TempDir {
 std::string readFile(const std::string& path);  // binary; throws when unreadable
 void writeFile(const std::string& path, const std::string& bytes);  // binary
 
-}  // namespace tessel::testing
+}  // namespace tsl::testing
 
 #endif
