@@ -1,0 +1,286 @@
+/*
+ * Tessel dialog script: the form through which a researcher sets the plug-in's
+ * parameters and starts its three tasks (choose the motion file, compute the
+ * voxel displacement maps, create the confound models).
+ *
+ * ---------------------------------------------------------------------------
+ * Host boundary: TesselHostApi
+ * ---------------------------------------------------------------------------
+ * Everything this script needs from the host goes through one object with the
+ * functions below; bindHost() checks that all of them exist. Nothing else in
+ * this file knows how the host draws forms or runs plug-ins, so fitting the
+ * script to another host means changing bindHost() alone.
+ *
+ *   showForm(form)                  draw the form described by `form`
+ *                                   (groups of controls, see FORM below)
+ *   setEnabled(controlId, enabled)  enable or disable a control
+ *   setText(controlId, text)        set the text shown by a label
+ *   setValue(controlId, value)      set the value shown by an input control
+ *                                   (a number, or a boolean for a checkbox)
+ *   setStringParameter(name, text)  plug-in parameters, the ones the plug-in
+ *   setIntParameter(name, integer)  reads with zrGetStringParameter,
+ *   setFloatParameter(name, number) zrGetIntParameter, zrGetFloatParameter
+ *   getStringParameter(name)        -> text; used to read back "sdmfile"
+ *   executePlugin()                 run the plug-in's execute() once, now;
+ *                                   returns when the plug-in has returned
+ *
+ * The host tells the dialog what the user did through two functions of the
+ * dialog object: clicked(controlId) for buttons and changed(controlId, value)
+ * for input controls. In the host the script finds the API as the global
+ * TesselHost and starts itself; under Node, the tests import
+ * createTesselDialog() and pass a fake of the API.
+ */
+"use strict";
+
+var TESSEL_HOST_FUNCTIONS = [
+  "showForm", "setEnabled", "setText", "setValue",
+  "setStringParameter", "setIntParameter", "setFloatParameter",
+  "getStringParameter", "executePlugin"
+];
+
+function bindHost(raw) {
+  if (raw === null || typeof raw !== "object") {
+    throw new Error("Tessel dialog: no host API object was given.");
+  }
+  var missing = TESSEL_HOST_FUNCTIONS.filter(function (name) {
+    return typeof raw[name] !== "function";
+  });
+  if (missing.length > 0) {
+    throw new Error("Tessel dialog: the host API lacks " + missing.join(", ") + ".");
+  }
+  var api = {};
+  TESSEL_HOST_FUNCTIONS.forEach(function (name) {
+    api[name] = function () { return raw[name].apply(raw, arguments); };
+  });
+  return api;
+}
+
+/* ------------------------------------------------------------------------- */
+/* The form. Each input control is one plug-in parameter of the same name.   */
+/* kind: "float" (number field), "switch" (checkbox, sent as int 1 or 0),     */
+/* "button", "label".                                                         */
+/* ------------------------------------------------------------------------- */
+
+var TASK_SELECT = "select_3dmcsdm";
+var TASK_DISPLACEMENT = "displacement";
+var TASK_CONFOUND = "confound";
+
+var NO_FILE_TEXT = "No motion file chosen yet.";
+
+var FORM = [
+  {
+    title: "Motion file",
+    help: "The motion estimates of the 3D motion correction: one run's *_3DMC.sdm, " +
+          "or an .mdm that lists several runs. Choose it first; the two buttons " +
+          "below stay disabled until a file was read successfully.",
+    controls: [
+      { id: "choose_file", kind: "button", label: "Choose motion file (SDM or MDM)..." },
+      { id: "sdmfile_label", kind: "label", text: NO_FILE_TEXT }
+    ]
+  },
+  {
+    title: "Plots",
+    help: "One plot window per run; used by both tasks.",
+    controls: [
+      { id: "plot_regular", kind: "switch", defaultValue: true,
+        label: "Plot the motion parameters as estimated (mm and degrees)" },
+      { id: "plot_detrended", kind: "switch", defaultValue: true,
+        label: "Plot the detrended motion parameters with the relative RMS displacement (mm)" }
+    ]
+  },
+  {
+    title: "Voxel displacement maps",
+    help: "Every voxel brighter than the intensity threshold in the first volume of the " +
+          "current run is followed through the head motion; the maps are added to the " +
+          "current run and saved next to the motion file.",
+    controls: [
+      { id: "fmr_threshold", kind: "float", defaultValue: 100, min: 0, max: 1e9, step: 10,
+        unit: "intensity units of the run",
+        label: "Brain mask: intensity threshold in the first volume",
+        hint: "Voxels whose first-volume intensity is above this value are measured; " +
+              "100 keeps the brain of typical 16-bit EPI data and drops the background " +
+              "(raise it if the maps show a halo outside the head)." },
+      { id: "map_max_abs", kind: "switch", defaultValue: true,
+        label: "Maximum absolute displacement (mm)" },
+      { id: "map_mean_abs", kind: "switch", defaultValue: true,
+        label: "Mean absolute displacement (mm)" },
+      { id: "map_max_rel", kind: "switch", defaultValue: true,
+        label: "Maximum volume-to-volume displacement (mm)" },
+      { id: "map_mean_rel", kind: "switch", defaultValue: true,
+        label: "Mean volume-to-volume displacement (mm)" },
+      { id: "map_max_abs_x", kind: "switch", defaultValue: true,
+        label: "Maximum absolute displacement along x (mm)" },
+      { id: "map_max_abs_y", kind: "switch", defaultValue: true,
+        label: "Maximum absolute displacement along y (mm)" },
+      { id: "map_max_abs_z", kind: "switch", defaultValue: true,
+        label: "Maximum absolute displacement along z (mm)" },
+      { id: "run_displacement", kind: "button", label: "Compute displacement maps",
+        enabledWhenFileChosen: true }
+    ]
+  },
+  {
+    title: "Confound models",
+    help: "New SDM files next to the motion file, for use as confound predictors in the " +
+          "general linear model; every model is z-scored per column.",
+    controls: [
+      { id: "spike_threshold", kind: "float", defaultValue: 0.5, min: 0, max: 100, step: 0.1,
+        unit: "mm",
+        label: "Spike threshold: relative RMS displacement between volumes",
+        hint: "A volume that moved more than this against the previous one " +
+              "(RMS over a 65 mm sphere) gets its own spike predictor." },
+      { id: "create_spikes", kind: "switch", defaultValue: true,
+        label: "Spike predictors, one per volume above the threshold (_spikes)" },
+      { id: "create_detrended", kind: "switch", defaultValue: true,
+        label: "Detrended motion parameters (_detr)" },
+      { id: "create_derivative", kind: "switch", defaultValue: true,
+        label: "First derivative of the detrended parameters (_deriv)" },
+      { id: "create_squared", kind: "switch", defaultValue: true,
+        label: "Squared detrended parameters (_sqr)" },
+      { id: "create_delayed1", kind: "switch", defaultValue: true,
+        label: "Detrended parameters delayed by one volume (_t1)" },
+      { id: "create_delayed2", kind: "switch", defaultValue: true,
+        label: "Detrended parameters delayed by two volumes (_t2)" },
+      { id: "create_delayed1sq", kind: "switch", defaultValue: true,
+        label: "Squares of the parameters delayed by one volume (_t1sqr)" },
+      { id: "create_delayed2sq", kind: "switch", defaultValue: true,
+        label: "Squares of the parameters delayed by two volumes (_t2sqr)" },
+      { id: "run_confound", kind: "button", label: "Create confound models",
+        enabledWhenFileChosen: true }
+    ]
+  }
+];
+
+// The parameters each computing task reads, besides "task" and "sdmfile".
+var TASK_PARAMETERS = {};
+TASK_PARAMETERS[TASK_DISPLACEMENT] = [
+  "fmr_threshold", "map_max_abs", "map_mean_abs", "map_max_rel", "map_mean_rel",
+  "map_max_abs_x", "map_max_abs_y", "map_max_abs_z", "plot_regular", "plot_detrended"
+];
+TASK_PARAMETERS[TASK_CONFOUND] = [
+  "spike_threshold", "create_detrended", "create_derivative", "create_spikes",
+  "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
+  "create_delayed2sq", "plot_regular", "plot_detrended"
+];
+
+function formControls() {
+  var all = [];
+  FORM.forEach(function (group) { all = all.concat(group.controls); });
+  return all;
+}
+
+function findControl(id) {
+  var found = formControls().filter(function (c) { return c.id === id; });
+  return found.length === 1 ? found[0] : null;
+}
+
+/* Parameter name -> "float" | "int" | "string": what the plug-in reads. */
+function parameterTypes() {
+  var types = { task: "string", sdmfile: "string" };
+  formControls().forEach(function (c) {
+    if (c.kind === "float") types[c.id] = "float";
+    if (c.kind === "switch") types[c.id] = "int";
+  });
+  return types;
+}
+
+/* ------------------------------------------------------------------------- */
+/* The dialog.                                                                */
+/* ------------------------------------------------------------------------- */
+
+function createTesselDialog(rawHost) {
+  var host = bindHost(rawHost);
+  var values = {};
+  var chosenFile = "";
+
+  formControls().forEach(function (c) {
+    if (c.kind === "float" || c.kind === "switch") values[c.id] = c.defaultValue;
+  });
+
+  function sendParameter(id) {
+    var control = findControl(id);
+    if (control.kind === "float") host.setFloatParameter(id, values[id]);
+    else host.setIntParameter(id, values[id] ? 1 : 0);
+  }
+
+  function showChosenFile() {
+    host.setText("sdmfile_label", chosenFile === "" ? NO_FILE_TEXT : chosenFile);
+    formControls().forEach(function (c) {
+      if (c.enabledWhenFileChosen) host.setEnabled(c.id, chosenFile !== "");
+    });
+  }
+
+  function chooseFile() {
+    host.setStringParameter("task", TASK_SELECT);
+    host.executePlugin();
+    // The plug-in stores the path only when it could read the file; after a
+    // cancelled or failed choice "sdmfile" still holds the earlier path.
+    var text = host.getStringParameter("sdmfile");
+    chosenFile = typeof text === "string" ? text : "";
+    showChosenFile();
+  }
+
+  function runTask(task) {
+    if (chosenFile === "") return;
+    TASK_PARAMETERS[task].forEach(sendParameter);
+    host.setStringParameter("sdmfile", chosenFile);
+    host.setStringParameter("task", task);
+    host.executePlugin();
+  }
+
+  // Returns the accepted value, or null when the input is not acceptable.
+  function accept(control, value) {
+    if (control.kind === "switch") {
+      if (typeof value === "boolean") return value;
+      if (typeof value === "number" && (value === 0 || value === 1)) return value === 1;
+      return null;
+    }
+    var number = typeof value === "string" && value.trim() !== "" ? Number(value) : value;
+    if (typeof number !== "number" || !isFinite(number)) return null;
+    if (number < control.min || number > control.max) return null;
+    return number;
+  }
+
+  var dialog = {
+    clicked: function (id) {
+      if (id === "choose_file") chooseFile();
+      else if (id === "run_displacement") runTask(TASK_DISPLACEMENT);
+      else if (id === "run_confound") runTask(TASK_CONFOUND);
+    },
+    changed: function (id, value) {
+      var control = findControl(id);
+      if (control === null || !(id in values)) return;
+      var accepted = accept(control, value);
+      if (accepted === null) {
+        host.setValue(id, values[id]);
+        return;
+      }
+      values[id] = accepted;
+    },
+    chosenFile: function () { return chosenFile; },
+    value: function (id) { return values[id]; }
+  };
+
+  host.showForm(FORM);
+  host.setStringParameter("task", "");
+  host.setStringParameter("sdmfile", "");
+  Object.keys(values).forEach(sendParameter);
+  showChosenFile();
+  return dialog;
+}
+
+/* Started by the host, which offers TesselHost as a global. */
+var tesselDialog = null;
+if (typeof TesselHost !== "undefined") {
+  tesselDialog = createTesselDialog(TesselHost); // eslint-disable-line no-undef
+}
+
+if (typeof module !== "undefined" && module.exports) {
+  module.exports = {
+    createTesselDialog: createTesselDialog,
+    bindHost: bindHost,
+    parameterTypes: parameterTypes,
+    FORM: FORM,
+    TESSEL_HOST_FUNCTIONS: TESSEL_HOST_FUNCTIONS,
+    TASK_PARAMETERS: TASK_PARAMETERS
+  };
+}

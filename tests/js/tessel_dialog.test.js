@@ -1,0 +1,234 @@
+// Behaviour of the dialog script against a fake host: what each button sends
+// to the plug-in, how often it runs it, and what the form shows.
+"use strict";
+
+const test = require("node:test");
+const assert = require("node:assert/strict");
+const path = require("node:path");
+
+const dialogScript = require(path.join(__dirname, "..", "..", "resources", "Tessel.js"));
+
+// A host that keeps the plug-in parameters with their types, the state of
+// every control, and a snapshot of the parameters at each plug-in run.
+// `plugin` plays the plug-in: it sees the parameters and may change them.
+function fakeHost(plugin) {
+  const host = {
+    parameters: {},
+    enabled: {},
+    texts: {},
+    shownValues: {},
+    forms: [],
+    runs: [],
+    showForm(form) { this.forms.push(form); },
+    setEnabled(id, on) { this.enabled[id] = on; },
+    setText(id, text) { this.texts[id] = text; },
+    setValue(id, value) { this.shownValues[id] = value; },
+    setStringParameter(name, text) {
+      assert.equal(typeof text, "string", name);
+      this.parameters[name] = { type: "string", value: text };
+    },
+    setIntParameter(name, value) {
+      assert.ok(Number.isInteger(value), name);
+      this.parameters[name] = { type: "int", value };
+    },
+    setFloatParameter(name, value) {
+      assert.equal(typeof value, "number", name);
+      this.parameters[name] = { type: "float", value };
+    },
+    getStringParameter(name) {
+      const p = this.parameters[name];
+      return p === undefined ? "" : p.value;
+    },
+    executePlugin() {
+      this.runs.push(JSON.parse(JSON.stringify(this.parameters)));
+      if (plugin) plugin(this);
+    },
+    param(name) { return this.parameters[name]; },
+  };
+  return host;
+}
+
+// The file choice as the plug-in does it: on success it stores the path.
+function choosing(filePath) {
+  return (host) => {
+    if (host.parameters.task.value === "select_3dmcsdm" && filePath !== null) {
+      host.setStringParameter("sdmfile", filePath);
+    }
+  };
+}
+
+const MAP_SWITCHES = ["map_max_abs", "map_mean_abs", "map_max_rel", "map_mean_rel",
+  "map_max_abs_x", "map_max_abs_y", "map_max_abs_z"];
+const MODEL_SWITCHES = ["create_detrended", "create_derivative", "create_spikes",
+  "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
+  "create_delayed2sq"];
+const PLOT_SWITCHES = ["plot_regular", "plot_detrended"];
+
+test("start-up: defaults sent with their types, compute buttons disabled, nothing run", () => {
+  const host = fakeHost();
+  dialogScript.createTesselDialog(host);
+  assert.equal(host.forms.length, 1);
+  assert.equal(host.runs.length, 0);
+  assert.deepEqual(host.param("fmr_threshold"), { type: "float", value: 100 });
+  assert.deepEqual(host.param("spike_threshold"), { type: "float", value: 0.5 });
+  for (const name of [...MAP_SWITCHES, ...MODEL_SWITCHES, ...PLOT_SWITCHES]) {
+    assert.deepEqual(host.param(name), { type: "int", value: 1 }, name);
+  }
+  assert.deepEqual(host.param("sdmfile"), { type: "string", value: "" });
+  assert.equal(host.enabled.run_displacement, false);
+  assert.equal(host.enabled.run_confound, false);
+  assert.equal(host.texts.sdmfile_label, "No motion file chosen yet.");
+});
+
+test("choose button runs the file choice once and shows the path the plug-in stored", () => {
+  const chosen = "C:\\study\\run1_3DMC.sdm";
+  const host = fakeHost(choosing(chosen));
+  const dialog = dialogScript.createTesselDialog(host);
+  dialog.clicked("choose_file");
+  assert.equal(host.runs.length, 1);
+  assert.equal(host.runs[0].task.value, "select_3dmcsdm");
+  assert.equal(host.texts.sdmfile_label, chosen);
+  assert.equal(dialog.chosenFile(), chosen);
+  assert.equal(host.enabled.run_displacement, true);
+  assert.equal(host.enabled.run_confound, true);
+});
+
+test("a cancelled or failed choice leaves the compute buttons as they were", () => {
+  // First choice cancelled: still nothing chosen.
+  let answer = null;
+  const host = fakeHost((h) => choosing(answer)(h));
+  const dialog = dialogScript.createTesselDialog(host);
+  dialog.clicked("choose_file");
+  assert.equal(host.runs.length, 1);
+  assert.equal(host.enabled.run_displacement, false);
+  assert.equal(host.enabled.run_confound, false);
+  assert.equal(host.texts.sdmfile_label, "No motion file chosen yet.");
+  // A good choice, then a failed one: the plug-in keeps the earlier path.
+  answer = "/data/study.mdm";
+  dialog.clicked("choose_file");
+  answer = null;
+  dialog.clicked("choose_file");
+  assert.equal(host.runs.length, 3);
+  assert.equal(host.texts.sdmfile_label, "/data/study.mdm");
+  assert.equal(host.enabled.run_confound, true);
+});
+
+test("compute buttons do nothing before a file was chosen", () => {
+  const host = fakeHost(choosing(null));
+  const dialog = dialogScript.createTesselDialog(host);
+  dialog.clicked("run_displacement");
+  dialog.clicked("run_confound");
+  assert.equal(host.runs.length, 0);
+  dialog.clicked("choose_file");
+  dialog.clicked("run_displacement");
+  assert.equal(host.runs.length, 1, "only the (cancelled) choice ran");
+});
+
+test("displacement button sends its parameters, as changed by the user, and runs once", () => {
+  const host = fakeHost(choosing("/data/run1_3DMC.sdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  dialog.clicked("choose_file");
+  dialog.changed("fmr_threshold", "250.5");
+  dialog.changed("map_mean_rel", false);
+  dialog.changed("map_max_abs_y", 0);
+  dialog.changed("plot_regular", false);
+  // Not read by this task: must not leak into it.
+  dialog.changed("spike_threshold", 0.8);
+  dialog.clicked("run_displacement");
+  assert.equal(host.runs.length, 2);
+  const run = host.runs[1];
+  assert.deepEqual(run.task, { type: "string", value: "displacement" });
+  assert.deepEqual(run.sdmfile, { type: "string", value: "/data/run1_3DMC.sdm" });
+  assert.deepEqual(run.fmr_threshold, { type: "float", value: 250.5 });
+  const expectedOn = { map_mean_rel: 0, map_max_abs_y: 0, plot_regular: 0 };
+  for (const name of [...MAP_SWITCHES, ...PLOT_SWITCHES]) {
+    const value = name in expectedOn ? expectedOn[name] : 1;
+    assert.deepEqual(run[name], { type: "int", value }, name);
+  }
+  assert.equal(run.spike_threshold.value, 0.5);
+});
+
+test("confound button sends its parameters, as changed by the user, and runs once", () => {
+  const host = fakeHost(choosing("/data/study_3DMC.mdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  dialog.clicked("choose_file");
+  dialog.changed("spike_threshold", 0.25);
+  dialog.changed("create_delayed2sq", false);
+  dialog.changed("create_spikes", 0);
+  dialog.changed("plot_detrended", false);
+  dialog.changed("fmr_threshold", 900);
+  dialog.clicked("run_confound");
+  dialog.clicked("run_confound");
+  assert.equal(host.runs.length, 3);
+  for (const run of host.runs.slice(1)) {
+    assert.deepEqual(run.task, { type: "string", value: "confound" });
+    assert.deepEqual(run.sdmfile, { type: "string", value: "/data/study_3DMC.mdm" });
+    assert.deepEqual(run.spike_threshold, { type: "float", value: 0.25 });
+    const off = new Set(["create_delayed2sq", "create_spikes", "plot_detrended"]);
+    for (const name of [...MODEL_SWITCHES, ...PLOT_SWITCHES]) {
+      assert.deepEqual(run[name], { type: "int", value: off.has(name) ? 0 : 1 }, name);
+    }
+    assert.equal(run.fmr_threshold.value, 100);
+  }
+});
+
+test("input that is not a usable value is refused and the control shows the old one", () => {
+  const host = fakeHost(choosing("/data/run1_3DMC.sdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  for (const bad of ["abc", "", -0.1, NaN, Infinity, true, "1e999"]) {
+    dialog.changed("spike_threshold", bad);
+    assert.equal(dialog.value("spike_threshold"), 0.5, String(bad));
+    assert.equal(host.shownValues.spike_threshold, 0.5, String(bad));
+  }
+  for (const bad of ["yes", 2, 0.5, null]) {
+    dialog.changed("map_max_abs", bad);
+    assert.equal(dialog.value("map_max_abs"), true, String(bad));
+  }
+  dialog.changed("spike_threshold", "0");
+  assert.equal(dialog.value("spike_threshold"), 0);
+  dialog.clicked("choose_file");
+  dialog.clicked("run_confound");
+  assert.deepEqual(host.runs[1].spike_threshold, { type: "float", value: 0 });
+  assert.deepEqual(host.runs[1].map_max_abs, { type: "int", value: 1 });
+});
+
+test("a host API that lacks a function is refused with its name", () => {
+  const host = fakeHost();
+  delete host.executePlugin;
+  delete host.setValue;
+  assert.throws(() => dialogScript.createTesselDialog(host),
+    { message: "Tessel dialog: the host API lacks setValue, executePlugin." });
+  assert.throws(() => dialogScript.createTesselDialog(undefined),
+    { message: "Tessel dialog: no host API object was given." });
+});
+
+test("every form control has a label, unique id, and every number field a unit", () => {
+  const ids = new Set();
+  for (const group of dialogScript.FORM) {
+    assert.ok(group.title);
+    for (const c of group.controls) {
+      assert.ok(!ids.has(c.id), c.id);
+      ids.add(c.id);
+      if (c.kind !== "label") assert.ok(c.label && c.label.length > 10, c.id);
+      if (c.kind === "float") {
+        assert.ok(c.unit && c.hint, c.id);
+        assert.ok(c.min <= c.defaultValue && c.defaultValue <= c.max, c.id);
+      }
+    }
+  }
+});
+
+test("loaded as a plain script with a global TesselHost, the dialog starts itself", () => {
+  const vm = require("node:vm");
+  const fs = require("node:fs");
+  const source = fs.readFileSync(
+    path.join(__dirname, "..", "..", "resources", "Tessel.js"), "utf8");
+  const host = fakeHost(choosing("D:/runs/run2_3DMC.sdm"));
+  const context = vm.createContext({ TesselHost: host });
+  vm.runInContext(source, context, { filename: "Tessel.js" });
+  assert.equal(host.forms.length, 1);
+  assert.equal(typeof context.tesselDialog.clicked, "function");
+  context.tesselDialog.clicked("choose_file");
+  context.tesselDialog.clicked("run_displacement");
+  assert.deepEqual(host.runs.map((r) => r.task.value), ["select_3dmcsdm", "displacement"]);
+});
