@@ -1,0 +1,99 @@
+// The help page against what the plug-in reads and writes: every dialog
+// parameter the C++ tasks read (found in their sources), every output suffix,
+// and every fixed message must be explained there; the page must stand alone.
+"use strict";
+
+const test = require("node:test");
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const path = require("node:path");
+
+const root = path.join(__dirname, "..", "..");
+const page = fs.readFileSync(path.join(root, "resources", "HelpFolder", "index.html"), "utf8");
+const dialogScript = require(path.join(root, "resources", "Tessel.js"));
+
+function sourceFiles() {
+  const files = [];
+  for (const dir of ["plugin", "designmatrix", "fmr", "motion", "confound"]) {
+    for (const name of fs.readdirSync(path.join(root, dir))) {
+      if (/\.(cpp|h)$/.test(name)) files.push(path.join(root, dir, name));
+    }
+  }
+  return files;
+}
+
+// Parameter name -> "int" | "float" | "string", as the C++ sources read them.
+function parametersReadBySources() {
+  const found = {};
+  const pattern = /get(Int|Float|String)Parameter\(\s*"([^"]+)"\s*\)/g;
+  for (const file of sourceFiles()) {
+    const text = fs.readFileSync(file, "utf8");
+    for (const m of text.matchAll(pattern)) {
+      const type = m[1].toLowerCase();
+      assert.ok(!(m[2] in found) || found[m[2]] === type,
+        `${m[2]} is read as ${found[m[2]]} and as ${type}`);
+      found[m[2]] = type;
+    }
+  }
+  return found;
+}
+
+// The page's text with tags removed and entities of the page decoded, so that
+// a message spread over markup still reads as one text.
+function pageText() {
+  return page.replace(/<[^>]*>/g, "").replace(/\s+/g, " ")
+    .replace(/&lt;/g, "<").replace(/&gt;/g, ">").replace(/&amp;/g, "&")
+    .replace(/&quot;/g, "\"").replace(/&#39;/g, "'");
+}
+
+const SUFFIXES = ["_spikes.sdm", "_detr.sdm", "_deriv.sdm", "_sqr.sdm", "_t1.sdm", "_t2.sdm",
+  "_t1sqr.sdm", "_t2sqr.sdm", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
+  "_MaxRelative.map", "_MaxAbsoluteX.map", "_MaxAbsoluteY.map", "_MaxAbsoluteZ.map"];
+
+test("every parameter the plug-in reads is offered by the dialog with its type and explained", () => {
+  const read = parametersReadBySources();
+  const offered = dialogScript.parameterTypes();
+  assert.ok("task" in read, "the dispatcher reads \"task\"");
+  for (const [name, type] of Object.entries(read)) {
+    assert.equal(offered[name], type, `dialog offers ${name} as ${type}`);
+  }
+  const text = pageText();
+  for (const name of Object.keys({ ...read, ...offered })) {
+    assert.ok(text.includes(name), `help page names the parameter ${name}`);
+  }
+});
+
+test("every output suffix is on the page", () => {
+  const text = pageText();
+  for (const suffix of SUFFIXES) assert.ok(text.includes(suffix), suffix);
+});
+
+test("the page stands alone: no scripts, no external resources, links resolve", () => {
+  assert.doesNotMatch(page, /<script\b/i);
+  assert.doesNotMatch(page, /<link\b/i);
+  assert.doesNotMatch(page, /\b(src|href)\s*=\s*"(?!#)/i, "only in-page links");
+  assert.doesNotMatch(page, /url\(/i);
+  const ids = new Set([...page.matchAll(/\bid="([^"]+)"/g)].map((m) => m[1]));
+  for (const m of page.matchAll(/href="#([^"]+)"/g)) assert.ok(ids.has(m[1]), `#${m[1]}`);
+});
+
+test("the page's elements are properly nested and closed", () => {
+  const voids = new Set(["meta", "br", "hr", "img", "input", "link", "wbr"]);
+  // Elements whose end tag HTML lets one leave out; the page closes them anyway.
+  const stack = [];
+  const body = page.replace(/<!--[\s\S]*?-->/g, "").replace(/<!DOCTYPE[^>]*>/i, "")
+    .replace(/<style>[\s\S]*?<\/style>/, "<style></style>");
+  for (const m of body.matchAll(/<(\/?)([a-zA-Z][a-zA-Z0-9]*)\b[^>]*?(\/?)>/g)) {
+    const [, closing, rawName] = m;
+    const name = rawName.toLowerCase();
+    if (voids.has(name)) continue;
+    if (closing) {
+      const open = stack.pop();
+      assert.equal(open, name, `</${name}> closes <${open}> (offset ${m.index})`);
+    } else {
+      stack.push(name);
+    }
+  }
+  assert.deepEqual(stack, []);
+  assert.doesNotMatch(body.replace(/<[^>]*>/g, ""), /[<>]/, "bare < or > in text");
+});
