@@ -1,0 +1,27 @@
+// The relative RMS displacement series of a run: per volume, how far the head
+// moved against the previous volume, averaged over a sphere about the rotation
+// centre.
+#ifndef TESSEL_MOTION_MOTION_SERIES_H
+#define TESSEL_MOTION_MOTION_SERIES_H
+
+#include <vector>
+
+#include "designmatrix/sdm_document.h"
+
+namespace tsl {
+
+// Radius of the sphere over which the displacement is averaged.
+inline constexpr float kSphereRadiusMm = 65.0f;
+
+// One value per data point (NrOfDataPoints of them), in mm: element 0 is 0,
+// element i is rmsDeviation(matrix of row i-1, matrix of row i, 65) of the
+// first six predictor columns. Columns beyond the sixth and rows beyond
+// NrOfDataPoints are not read.
+// Throws IOError naming the document's path when it holds fewer than six
+// predictor columns, a negative NrOfDataPoints, or one of the first six
+// columns is shorter than NrOfDataPoints; nothing is read out of range.
+std::vector<float> relativeRmsDisplacement(const SdmDocument& motion);
+
+}  // namespace tsl
+
+#endif

@@ -1,0 +1,185 @@
+#include "motion/rigid_body.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace tsl {
+
+const float PI = 4.0f * std::atan(1.0f);
+
+ParameterArray::ParameterArray(std::vector<float>&& source) {
+  if (source.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw std::length_error("ParameterArray: too many values");
+  }
+  count_ = static_cast<std::int32_t>(source.size());
+  values_ = std::make_unique<float[]>(source.size());
+  for (std::size_t i = 0; i < source.size(); ++i) values_[i] = source[i];
+  source.clear();
+  source.shrink_to_fit();
+}
+
+Matrix4 Matrix4::identity() {
+  Matrix4 r;
+  for (int i = 0; i < 4; ++i) r(i, i) = 1.0f;
+  return r;
+}
+
+Matrix4 motionMatrix(const ParameterArray& p) {
+  if (p.count() != static_cast<std::int32_t>(kMotionParameterCount)) {
+    throw std::invalid_argument("motionMatrix: expected 6 motion parameters, got " +
+                                std::to_string(p.count()));
+  }
+  const float a = (PI * p[3]) / 180.0f;
+  const float b = (PI * p[4]) / 180.0f;
+  const float c = (PI * p[5]) / 180.0f;
+  const float u = -p[0];
+  const float v = -p[1];
+  const float w = -p[2];
+  const float sa = std::sin(a), ca = std::cos(a);
+  const float sb = std::sin(b), cb = std::cos(b);
+  const float sc = std::sin(c), cc = std::cos(c);
+
+  Matrix4 m;
+  m(0, 0) = cb * cc;
+  m(0, 1) = cb * sc;
+  m(0, 2) = -sb;
+  m(0, 3) = u;
+  m(1, 0) = sa * sb * cc - ca * sc;
+  m(1, 1) = sa * sb * sc + ca * cc;
+  m(1, 2) = sa * cb;
+  m(1, 3) = v;
+  m(2, 0) = ca * sb * cc + sa * sc;
+  m(2, 1) = ca * sb * sc - sa * cc;
+  m(2, 2) = ca * cb;
+  m(2, 3) = w;
+  m(3, 3) = 1.0f;
+  return m;
+}
+
+PointSet transformPoints(const PointSet& points, const Matrix4& m) {
+  const std::size_t n = points.size();
+  PointSet out(n);
+  const float* in = points.data();
+  float* res = out.data();
+  for (std::size_t k = 0; k < n; ++k) {
+    const float x = in[3 * k], y = in[3 * k + 1], z = in[3 * k + 2];
+    res[3 * k] = ((x * m(0, 0) + y * m(1, 0)) + z * m(2, 0)) + m(0, 3);
+    res[3 * k + 1] = ((x * m(0, 1) + y * m(1, 1)) + z * m(2, 1)) + m(1, 3);
+    res[3 * k + 2] = ((x * m(0, 2) + y * m(1, 2)) + z * m(2, 2)) + m(2, 3);
+  }
+  return out;
+}
+
+PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, float extentX,
+                      float extentY, float extentZ) {
+  if (dimX < 0 || dimY < 0 || dimZ < 0) {
+    throw std::invalid_argument("voxelCentres: negative grid dimension " + std::to_string(dimX) +
+                                " x " + std::to_string(dimY) + " x " + std::to_string(dimZ));
+  }
+  const auto nx = static_cast<std::size_t>(dimX);
+  const auto ny = static_cast<std::size_t>(dimY);
+  const auto nz = static_cast<std::size_t>(dimZ);
+  // Three floats per point must fit in one allocation.
+  const std::size_t limit = std::numeric_limits<std::size_t>::max() / (3 * sizeof(float));
+  if (nx != 0 && ny != 0 && nz != 0 && (ny > limit / nx || nz > limit / (nx * ny))) {
+    throw std::length_error("voxelCentres: grid " + std::to_string(dimX) + " x " +
+                            std::to_string(dimY) + " x " + std::to_string(dimZ) +
+                            " is too large");
+  }
+  const float sx = extentX / static_cast<float>(dimX);
+  const float sy = extentY / static_cast<float>(dimY);
+  const float sz = extentZ / static_cast<float>(dimZ);
+  const float ox = (sx - extentX) * 0.5f;
+  const float oy = (sy - extentY) * 0.5f;
+  const float oz = (sz - extentZ) * 0.5f;
+
+  PointSet points(nx * ny * nz);
+  float* out = points.data();
+  std::size_t k = 0;
+  for (std::int32_t z = 0; z < dimZ; ++z) {
+    const float pz = static_cast<float>(z) * sz + oz;
+    for (std::int32_t y = 0; y < dimY; ++y) {
+      const float py = static_cast<float>(y) * sy + oy;
+      for (std::int32_t x = 0; x < dimX; ++x) {
+        out[k++] = static_cast<float>(x) * sx + ox;
+        out[k++] = py;
+        out[k++] = pz;
+      }
+    }
+  }
+  return points;
+}
+
+namespace {
+
+// Determinant of the 3x3 matrix left when row r and column c of a are removed.
+float minorDeterminant(const Matrix4& a, int r, int c) {
+  float e[9];
+  int n = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (i == r) continue;
+    for (int j = 0; j < 4; ++j) {
+      if (j == c) continue;
+      e[n++] = a(i, j);
+    }
+  }
+  return (e[0] * (e[4] * e[8] - e[5] * e[7]) - e[1] * (e[3] * e[8] - e[5] * e[6])) +
+         e[2] * (e[3] * e[7] - e[4] * e[6]);
+}
+
+}  // namespace
+
+Matrix4 invert(const Matrix4& a) {
+  Matrix4 cofactor;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      const float d = minorDeterminant(a, r, c);
+      cofactor(r, c) = ((r + c) % 2 == 0) ? d : -d;
+    }
+  }
+  const float det =
+      ((a(0, 0) * cofactor(0, 0) + a(0, 1) * cofactor(0, 1)) + a(0, 2) * cofactor(0, 2)) +
+      a(0, 3) * cofactor(0, 3);
+  // The inverse is the transposed cofactor matrix over the determinant.
+  Matrix4 inv;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) inv(r, c) = cofactor(c, r) / det;
+  }
+  return inv;
+}
+
+Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
+  Matrix4 p;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      float sum = 0.0f;
+      for (int k = 0; k < 4; ++k) sum += a(r, k) * b(k, c);
+      p(r, c) = sum;
+    }
+  }
+  return p;
+}
+
+Matrix4 subtract(const Matrix4& a, const Matrix4& b) {
+  Matrix4 d;
+  for (std::size_t i = 0; i < d.m.size(); ++i) d.m[i] = a.m[i] - b.m[i];
+  return d;
+}
+
+float rmsDeviation(const Matrix4& m1, const Matrix4& m2, float radiusMm) {
+  const Matrix4 d = subtract(multiply(invert(m1), m2), Matrix4::identity());
+  // Diagonal of AᵀA, A the upper-left 3x3 block: the squared column lengths.
+  float s[3];
+  for (int j = 0; j < 3; ++j) {
+    float sum = 0.0f;
+    for (int k = 0; k < 3; ++k) sum += d(k, j) * d(k, j);
+    s[j] = sum;
+  }
+  const float q = (s[0] + s[1]) + s[2];
+  const float tx = d(0, 3), ty = d(1, 3), tz = d(2, 3);
+  return std::sqrt(q * ((radiusMm * 0.2f) * radiusMm) + ((ty * ty + tx * tx) + tz * tz));
+}
+
+}  // namespace tsl
