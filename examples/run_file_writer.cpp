@@ -95,32 +95,32 @@ std::int16_t toInt16(float value) {
 
 }  // namespace
 
-std::string fmrHeaderText(const FmrSpec& spec) {
-  HeaderWriter w(spec.crlf);
+std::string fmrHeaderText(const FmrSpec& run) {
+  HeaderWriter w(run.crlf);
   const int interSliceTime =
-      spec.interSliceTime != 0 ? spec.interSliceTime
-                               : (spec.slices > 0 ? spec.tr / spec.slices : spec.tr);
-  const float sliceDistance = spec.sliceThickness + spec.sliceGap;
-  const float halfStack = spec.slices > 0 ? static_cast<float>(spec.slices - 1) * sliceDistance * 0.5f : 0.0f;
+      run.interSliceTime != 0 ? run.interSliceTime
+                               : (run.slices > 0 ? run.tr / run.slices : run.tr);
+  const float sliceDistance = run.sliceThickness + run.sliceGap;
+  const float halfStack = run.slices > 0 ? static_cast<float>(run.slices - 1) * sliceDistance * 0.5f : 0.0f;
 
   w.line();
-  w.entry("FileVersion:", spec.fileVersion);
+  w.entry("FileVersion:", run.fileVersion);
   w.line();
-  w.entry("NrOfVolumes:", spec.volumes);
-  w.entry("NrOfSlices:", spec.slices);
+  w.entry("NrOfVolumes:", run.volumes);
+  w.entry("NrOfSlices:", run.slices);
   w.entry("NrOfSkippedVolumes:", 0);
-  w.text("Prefix:", spec.prefix, spec.quotedPrefix);
-  w.entry("DataStorageFormat:", spec.dataStorageFormat);
-  w.entry("DataType:", spec.dataType);
-  w.entry("TR:", spec.tr);
+  w.text("Prefix:", run.prefix, run.quotedPrefix);
+  w.entry("DataStorageFormat:", run.dataStorageFormat);
+  w.entry("DataType:", run.dataType);
+  w.entry("TR:", run.tr);
   w.entry("InterSliceTime:", interSliceTime);
   w.entry("TimeResolutionVerified:", 1);
-  w.entry("TE:", spec.te);
-  w.entry("SliceAcquisitionOrder:", spec.sliceAcquisitionOrder);
+  w.entry("TE:", run.te);
+  w.entry("SliceAcquisitionOrder:", run.sliceAcquisitionOrder);
   w.entry("SliceAcquisitionOrderVerified:", 1);
-  w.entry("ResolutionX:", spec.resolutionX);
-  w.entry("ResolutionY:", spec.resolutionY);
-  w.text("LoadAMRFile:", spec.prefix + "_firstvol.amr", true);
+  w.entry("ResolutionX:", run.resolutionX);
+  w.entry("ResolutionY:", run.resolutionY);
+  w.text("LoadAMRFile:", run.prefix + "_firstvol.amr", true);
   w.entry("ShowAMRFile:", 1);
   w.entry("ImageIndex:", 0);
   w.entry("LayoutNColumns:", 5);
@@ -129,11 +129,11 @@ std::string fmrHeaderText(const FmrSpec& spec) {
   w.entry("SegmentSize:", 10);
   w.entry("SegmentOffset:", 0);
   w.entry("NrOfLinkedProtocols:", 1);
-  w.text("ProtocolFile:", spec.prefix + ".prt", true);
-  w.entry("InplaneResolutionX:", spec.inplaneResolutionX);
-  w.entry("InplaneResolutionY:", spec.inplaneResolutionY);
-  w.entry("SliceThickness:", spec.sliceThickness);
-  w.entry("SliceGap:", spec.sliceGap);
+  w.text("ProtocolFile:", run.prefix + ".prt", true);
+  w.entry("InplaneResolutionX:", run.inplaneResolutionX);
+  w.entry("InplaneResolutionY:", run.inplaneResolutionY);
+  w.entry("SliceThickness:", run.sliceThickness);
+  w.entry("SliceGap:", run.sliceGap);
   w.entry("VoxelResolutionVerified:", 1);
   w.line();
   w.line();
@@ -153,20 +153,20 @@ std::string fmrHeaderText(const FmrSpec& spec) {
   w.entry("ColDirX:", 0.0f);
   w.entry("ColDirY:", -1.0f);
   w.entry("ColDirZ:", 0.0f);
-  w.entry("NRows:", spec.resolutionY);
-  w.entry("NCols:", spec.resolutionX);
-  w.entry("FoVRows:", static_cast<float>(spec.resolutionY) * spec.inplaneResolutionY);
-  w.entry("FoVCols:", static_cast<float>(spec.resolutionX) * spec.inplaneResolutionX);
-  w.entry("SliceThickness:", spec.sliceThickness);
-  w.entry("GapThickness:", spec.sliceGap);
+  w.entry("NRows:", run.resolutionY);
+  w.entry("NCols:", run.resolutionX);
+  w.entry("FoVRows:", static_cast<float>(run.resolutionY) * run.inplaneResolutionY);
+  w.entry("FoVCols:", static_cast<float>(run.resolutionX) * run.inplaneResolutionX);
+  w.entry("SliceThickness:", run.sliceThickness);
+  w.entry("GapThickness:", run.sliceGap);
   w.line();
   w.line();
-  w.entry("NrOfPastSpatialTransformations:", spec.pastTransformation ? 1 : 0);
-  if (spec.pastTransformation) {
+  w.entry("NrOfPastSpatialTransformations:", run.pastTransformation ? 1 : 0);
+  if (run.pastTransformation) {
     w.line();
     w.entry("NameOfSpatialTransformation:", "3D motion correction");
     w.entry("TypeOfSpatialTransformation:", 1);
-    w.text("AppliedToFileName:", spec.prefix + ".fmr", true);
+    w.text("AppliedToFileName:", run.prefix + ".fmr", true);
     w.entry("NrOfTransformationValues:", 16);
     for (int r = 0; r < 4; ++r) {
       for (int c = 0; c < 4; ++c) w.stream() << (c == 0 ? "" : "  ") << (r == c ? 1.0f : 0.0f);
@@ -175,12 +175,12 @@ std::string fmrHeaderText(const FmrSpec& spec) {
   }
   w.line();
   w.entry("LeftRightConvention:", 1);
-  w.text("FirstDataSourceFile:", spec.prefix + "-0001-0001.dcm", true);
+  w.text("FirstDataSourceFile:", run.prefix + "-0001-0001.dcm", true);
   w.line();
   w.entry("MultibandSequence:", 0);
-  std::vector<float> timing = spec.sliceTiming;
+  std::vector<float> timing = run.sliceTiming;
   if (timing.empty()) {
-    for (int z = 0; z < spec.slices; ++z) timing.push_back(static_cast<float>(z * interSliceTime));
+    for (int z = 0; z < run.slices; ++z) timing.push_back(static_cast<float>(z * interSliceTime));
   }
   w.entry("SliceTimingTableSize:", timing.size());
   for (float t : timing) {
@@ -192,8 +192,8 @@ std::string fmrHeaderText(const FmrSpec& spec) {
   return w.str();
 }
 
-void writeFmrHeader(const std::string& path, const FmrSpec& spec) {
-  const std::string text = fmrHeaderText(spec);
+void writeFmrHeader(const std::string& path, const FmrSpec& run) {
+  const std::string text = fmrHeaderText(run);
   AtomicFile file(path);
   file.write(text.data(), text.size());
   file.commit();

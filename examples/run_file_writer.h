@@ -38,14 +38,14 @@ struct FmrSpec {
   bool crlf = true;  // line ends of the host's platform
 };
 
-// The header text of spec, with the host's keys in the host's order and key
+// The header text of run, with the host's keys in the host's order and key
 // columns: the main entries, the position block, the past spatial
 // transformations, the slice timing table and the lines that follow it.
-std::string fmrHeaderText(const FmrSpec& spec);
+std::string fmrHeaderText(const FmrSpec& run);
 
-// Writes fmrHeaderText(spec) to path, complete or not at all. Throws
+// Writes fmrHeaderText(run) to path, complete or not at all. Throws
 // std::runtime_error naming the path when the file cannot be written.
-void writeFmrHeader(const std::string& path, const FmrSpec& spec);
+void writeFmrHeader(const std::string& path, const FmrSpec& run);
 
 // Writes an STC file: for each slice z, each time point t, each row y, each
 // column x, value(x, y, z, t) as a little-endian 32-bit float (float32) or as a
