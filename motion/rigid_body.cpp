@@ -9,6 +9,80 @@ namespace tsl {
 
 const float PI = 4.0f * std::atan(1.0f);
 
+namespace {
+
+// x reduced to r in about [-pi/4, pi/4] with x = r + quadrant * pi/2 (mod 2 pi).
+// pi/2 is split into three parts whose first two have 33 significant bits, so
+// their products with any quotient below 2^20 are exact; larger arguments are
+// first brought into (-2 pi, 2 pi) by fmod, which is exact.
+double reduceToQuadrant(double x, int& quadrant) {
+  constexpr double kTwoPi = 6.283185307179586;
+  constexpr double kTwoOverPi = 0.6366197723675814;
+  constexpr double kHalfPi1 = 1.5707963267341256;
+  constexpr double kHalfPi2 = 6.077100506303966e-11;
+  constexpr double kHalfPi3 = 2.0222662487959506e-21;
+  if (std::fabs(x) > 1.0e6) x = std::fmod(x, kTwoPi);
+  const double k = std::floor(x * kTwoOverPi + 0.5);
+  const auto q = static_cast<long long>(k);
+  quadrant = static_cast<int>(((q % 4) + 4) % 4);
+  return ((x - k * kHalfPi1) - k * kHalfPi2) - k * kHalfPi3;
+}
+
+// Taylor series to the 15th and 16th power: below 1e-16 relative error for
+// |r| <= pi/4, far beneath the float rounding that follows.
+double sinOfReduced(double r) {
+  const double r2 = r * r;
+  double p = 1.0 / 1307674368000.0;
+  p = r2 * p - 1.0 / 6227020800.0;
+  p = r2 * p + 1.0 / 39916800.0;
+  p = r2 * p - 1.0 / 362880.0;
+  p = r2 * p + 1.0 / 5040.0;
+  p = r2 * p - 1.0 / 120.0;
+  p = r2 * p + 1.0 / 6.0;
+  return r - (r * r2) * p;
+}
+
+double cosOfReduced(double r) {
+  const double r2 = r * r;
+  double p = 1.0 / 20922789888000.0;
+  p = r2 * p - 1.0 / 87178291200.0;
+  p = r2 * p + 1.0 / 479001600.0;
+  p = r2 * p - 1.0 / 3628800.0;
+  p = r2 * p + 1.0 / 40320.0;
+  p = r2 * p - 1.0 / 720.0;
+  p = r2 * p + 1.0 / 24.0;
+  p = r2 * p - 0.5;
+  return 1.0 + r2 * p;
+}
+
+}  // namespace
+
+float sineOf(float angle) {
+  if (!std::isfinite(angle)) return angle - angle;
+  int quadrant = 0;
+  const double r = reduceToQuadrant(static_cast<double>(angle), quadrant);
+  // sin(-0) stays -0.
+  if (angle == 0.0f) return angle;
+  switch (quadrant) {
+    case 0: return static_cast<float>(sinOfReduced(r));
+    case 1: return static_cast<float>(cosOfReduced(r));
+    case 2: return static_cast<float>(-sinOfReduced(r));
+    default: return static_cast<float>(-cosOfReduced(r));
+  }
+}
+
+float cosineOf(float angle) {
+  if (!std::isfinite(angle)) return angle - angle;
+  int quadrant = 0;
+  const double r = reduceToQuadrant(static_cast<double>(angle), quadrant);
+  switch (quadrant) {
+    case 0: return static_cast<float>(cosOfReduced(r));
+    case 1: return static_cast<float>(-sinOfReduced(r));
+    case 2: return static_cast<float>(-cosOfReduced(r));
+    default: return static_cast<float>(sinOfReduced(r));
+  }
+}
+
 ParameterArray::ParameterArray(std::vector<float>&& source) {
   if (source.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     throw std::length_error("ParameterArray: too many values");
@@ -37,9 +111,9 @@ Matrix4 motionMatrix(const ParameterArray& p) {
   const float u = -p[0];
   const float v = -p[1];
   const float w = -p[2];
-  const float sa = std::sin(a), ca = std::cos(a);
-  const float sb = std::sin(b), cb = std::cos(b);
-  const float sc = std::sin(c), cc = std::cos(c);
+  const float sa = sineOf(a), ca = cosineOf(a);
+  const float sb = sineOf(b), cb = cosineOf(b);
+  const float sc = sineOf(c), cc = cosineOf(c);
 
   Matrix4 m;
   m(0, 0) = cb * cc;

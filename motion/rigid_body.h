@@ -20,6 +20,16 @@ namespace tsl {
 // radians as (PI * angle) / 180.
 extern const float PI;
 
+// Sine and cosine of an angle in radians, rounded to float. The platform's
+// sinf and cosf differ in the last bit between C libraries (the MinGW and
+// glibc ones disagree for about one argument in forty), so these are built
+// from IEEE double additions and multiplications only and give the same bits
+// everywhere. Up to |angle| = 1e6 they are within one unit in the last place
+// of the exact value; beyond, the angle is first reduced by fmod with the
+// double nearest 2 pi. Not-a-number and infinities give not-a-number.
+float sineOf(float angle);
+float cosineOf(float angle);
+
 // The six motion parameters of one volume, in this order: translation along
 // x, y, z (mm), rotation about x, y, z (degrees).
 inline constexpr std::size_t kMotionParameterCount = 6;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -25,6 +26,29 @@ void expectNear(Point3 actual, Point3 expected, float tolerance) {
 }
 
 TEST(RigidBody, PiIsTheFloatNearestPi) { EXPECT_EQ(PI, 3.14159265358979f); }
+
+TEST(RigidBody, SineAndCosineAreRoundedFromDouble) {
+  EXPECT_EQ(sineOf(0.0f), 0.0f);
+  EXPECT_TRUE(std::signbit(sineOf(-0.0f)));
+  EXPECT_EQ(cosineOf(0.0f), 1.0f);
+  EXPECT_EQ(sineOf(PI / 2.0f), 1.0f);
+  EXPECT_EQ(cosineOf(PI), -1.0f);
+  EXPECT_TRUE(std::isnan(sineOf(INFINITY)));
+  EXPECT_TRUE(std::isnan(cosineOf(-INFINITY)));
+  EXPECT_TRUE(std::isnan(cosineOf(NAN)));
+  // Every quadrant, both signs, and the largest motion angles.
+  int mismatches = 0;
+  for (int i = -200000; i <= 200000; ++i) {
+    const float angle = static_cast<float>(i) * 0.0007f;
+    const auto sine = static_cast<float>(std::sin(static_cast<double>(angle)));
+    const auto cosine = static_cast<float>(std::cos(static_cast<double>(angle)));
+    if (std::fabs(sineOf(angle) - sine) > std::fabs(std::nextafter(sine, 2.0f) - sine) ||
+        std::fabs(cosineOf(angle) - cosine) > std::fabs(std::nextafter(cosine, 2.0f) - cosine)) {
+      ++mismatches;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
 
 TEST(RigidBody, ParameterArrayTakesOverItsSource) {
   std::vector<float> source{1.5f, -2.0f, 3.0f};
