@@ -2,7 +2,11 @@
 // factory of the plug-in object.
 #include "plugin/exports.h"
 
+#include "plugin/tessel.h"
+
 extern "C" {
+
+TESSEL_EXPORT ZorvPluginInterface* createPlugin() { return new tessel(); }
 
 TESSEL_EXPORT const char* getPluginName() { return "Tessel"; }
 TESSEL_EXPORT const char* getPluginDescription() {

@@ -1,4 +1,4 @@
-// The one export macro of the plug-in library.
+// The one export macro of the plug-in library, and its plain C exports.
 #ifndef TESSEL_PLUGIN_EXPORTS_H
 #define TESSEL_PLUGIN_EXPORTS_H
 
@@ -8,7 +8,12 @@
 #define TESSEL_EXPORT __attribute__((visibility("default")))
 #endif
 
+class ZorvPluginInterface;
+
 extern "C" {
+// A new plug-in object, owned by the caller, who destroys it through the
+// virtual destructor (slot 0).
+TESSEL_EXPORT ZorvPluginInterface* createPlugin();
 TESSEL_EXPORT const char* getPluginName();
 TESSEL_EXPORT const char* getPluginDescription();
 TESSEL_EXPORT const char* getPluginVersion();

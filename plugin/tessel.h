@@ -2,6 +2,7 @@
 #ifndef TESSEL_PLUGIN_TESSEL_H
 #define TESSEL_PLUGIN_TESSEL_H
 
+#include <exception>
 #include <memory>
 
 #include "plugin/zorv_log.h"
@@ -36,10 +37,14 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
   void computeDisplacementMaps();  // "displacement"
   void createConfoundModels();     // "confound"
 
-  // The log stream. REQUIRES: initPlugin created it.
+  // The log stream. Throws std::logic_error when initPlugin has not created it.
   tsl::ZorvLog& log();
 
  private:
+  // Shows "Error: " + error.what() in a message box (in the log when the host
+  // has no message box). Never throws.
+  void reportError(const std::exception& error) noexcept;
+
   std::unique_ptr<tsl::ZorvLog> log_;
 };
 
