@@ -83,11 +83,17 @@ if(NOT WIN32)
 endif()
 
 # Tessel.dll imports only the system's C runtime and kernel, and exports the
-# plain entry points and the class members under their names. Runs on the
-# build host, on the built file.
+# plain entry points and the class members under their names; the simulator
+# needs no runtime library either. Run on the build host, on the built files.
 if(WIN32)
   add_test(NAME plugin_dll_tables_test
            COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${TESSEL_MINGW_OBJDUMP}
-                   -DLIBRARY=$<TARGET_FILE:Tessel>
+                   -DLIBRARY=$<TARGET_FILE:Tessel> -DPLUGIN=ON
                    -P ${PROJECT_SOURCE_DIR}/cmake/check_dll_tables.cmake)
+  if(TARGET Zorvane)
+    add_test(NAME hostsim_exe_imports_test
+             COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${TESSEL_MINGW_OBJDUMP}
+                     -DLIBRARY=$<TARGET_FILE:Zorvane>
+                     -P ${PROJECT_SOURCE_DIR}/cmake/check_dll_tables.cmake)
+  endif()
 endif()
