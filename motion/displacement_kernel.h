@@ -1,0 +1,49 @@
+// The per-voxel displacement measures of one run's motion, accumulated over
+// the voxels of a mask. Pure computation: no host calls, no files.
+#ifndef TESSEL_MOTION_DISPLACEMENT_KERNEL_H
+#define TESSEL_MOTION_DISPLACEMENT_KERNEL_H
+
+#include <cstdint>
+#include <vector>
+
+#include "designmatrix/sdm_document.h"
+#include "motion/volume.h"
+
+namespace tsl {
+
+// Seven volumes of the run's grid, in millimetres. Voxels outside the mask
+// hold 0.
+struct DisplacementMaps {
+  Volume meanAbsolute;  // mean over the volumes of the absolute displacement
+  Volume maxAbsolute;
+  Volume meanRelative;  // mean of the displacement against the previous volume
+  Volume maxRelative;
+  Volume maxAbsoluteX;  // largest |x| component of the absolute displacement
+  Volume maxAbsoluteY;
+  Volume maxAbsoluteZ;
+};
+
+// Throws IOError naming motion.path when the document cannot drive the
+// computation: fewer than six predictor columns, no data points, or one of
+// the first six columns shorter than NrOfDataPoints.
+void checkMotionDocument(const SdmDocument& motion);
+
+// For every volume j of motion (row j of its first six columns): moves the
+// centres of the dims grid spanning extent millimetres by motionMatrix of
+// that row, and per masked voxel, in mask order, takes
+//   (dx, dy, dz) = moved - centre,    a = sqrt((dx*dx + dy*dy) + dz*dz)
+//   (rx, ry, rz) = moved - previous,  r = sqrt((ry*ry + rx*rx) + rz*rz)
+// (previous: the positions of volume j-1, the centres for volume 0); adds a
+// and r to the sums and raises each maximum (a, r, |dx|, |dy|, |dz|) where the
+// new value is not smaller than the stored one. The sums are then divided by
+// float(N). Single precision throughout, in exactly this order, so every
+// implementation of this contract gives the same bits.
+//
+// Throws what checkMotionDocument throws, and std::invalid_argument when the
+// mask is not strictly increasing or holds an index outside the grid.
+DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                     const float extent[3], const SdmDocument& motion);
+
+}  // namespace tsl
+
+#endif
