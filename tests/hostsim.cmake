@@ -1,0 +1,19 @@
+# The host simulator: its parts, and runs of the program on the real plug-in.
+# The simulator runner (support/simulator.cpp) lives in tessel_test_support so
+# that every end-to-end test can use it; the targets it runs are dependencies
+# of that library, so building any test builds them.
+target_sources(tessel_test_support PRIVATE
+  support/json_lines.cpp
+  support/simulator.cpp)
+target_compile_definitions(tessel_test_support PRIVATE
+  TESSEL_SIMULATOR_PATH="$<TARGET_FILE:Zorvane>"
+  TESSEL_SIMULATOR_NOVERSION_PATH="$<TARGET_FILE:Zorvane_noversion>"
+  TESSEL_SIMULATOR_NOPARAMS_PATH="$<TARGET_FILE:Zorvane_noparams>"
+  TESSEL_PLUGIN_PATH="$<TARGET_FILE:Tessel>")
+add_dependencies(tessel_test_support Zorvane Zorvane_noversion Zorvane_noparams Tessel)
+
+tessel_add_test(hostsim_test
+  SOURCES
+    hostsim_core_test.cpp
+    hostsim_run_test.cpp
+  LIBS hostsim_core tessel_test_support)
