@@ -44,7 +44,9 @@
 
 #ifdef __MINGW32__
 // No wildcard expansion of the command line: "*" in a task name stays "*".
-extern "C" int _dowildcard = 0;
+extern "C" {
+int _dowildcard = 0;
+}
 #endif
 
 namespace {

@@ -30,7 +30,11 @@ namespace {
 // build host's file system as drive Z:, and its APIs want that form.
 std::string nativePath(std::string path) {
 #ifdef _WIN32
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  if (!path.empty() && path[0] == '/') {
+    std::string drive = "Z:";
+    drive += path;
+    path = drive;
+  }
   std::replace(path.begin(), path.end(), '/', '\\');
 #endif
   return path;
@@ -101,7 +105,10 @@ HANDLE inheritableFile(const std::string& path) {
 int runProcess(const std::string& program, const std::vector<std::string>& args,
                const std::string& outPath, const std::string& errPath) {
   std::string commandLine = quoteArgument(program);
-  for (const std::string& arg : args) commandLine += " " + quoteArgument(arg);
+  for (const std::string& arg : args) {
+    commandLine += ' ';
+    commandLine += quoteArgument(arg);
+  }
   HANDLE out = inheritableFile(outPath);
   HANDLE err = inheritableFile(errPath);
   STARTUPINFOA startup{};
