@@ -1,0 +1,24 @@
+#include "designmatrix/motion_parameter_source.h"
+
+#include "designmatrix/mdm_document.h"
+#include "designmatrix/path_functions.h"
+
+namespace tsl {
+
+std::vector<SdmDocument> loadDesignMatrices(const std::string& path) {
+  std::vector<SdmDocument> documents;
+  if (hasExtension(path, "sdm")) {
+    documents.emplace_back(path);
+  } else if (hasExtension(path, "mdm")) {
+    MdmDocument mdm(path);
+    // A cancelled relocation is not an error here: reading the missing SDM
+    // below reports it with the file's name.
+    mdm.relocateStudyPaths();
+    documents.reserve(mdm.sdmPaths.size());
+    for (const std::string& sdmPath : mdm.sdmPaths) documents.emplace_back(sdmPath);
+  }
+  for (const SdmDocument& document : documents) requireMotionParameters(document);
+  return documents;
+}
+
+}  // namespace tsl

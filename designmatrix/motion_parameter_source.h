@@ -1,0 +1,25 @@
+// The motion-parameter source: the chosen SDM or MDM path turned into one
+// motion document per run.
+#ifndef TESSEL_DESIGNMATRIX_MOTION_PARAMETER_SOURCE_H
+#define TESSEL_DESIGNMATRIX_MOTION_PARAMETER_SOURCE_H
+
+#include <string>
+#include <vector>
+
+#include "designmatrix/motion_parameters.h"
+#include "designmatrix/sdm_document.h"
+
+namespace tsl {
+
+// For a path ending in ".sdm": the document read from it. For ".mdm": the
+// MDM is read, its studies relocated through the host's dialog when its first
+// SDM is missing (the answer is not consulted), and one document is read per
+// study, in the order of its lines. Any other path (the test is
+// case-sensitive): an empty list. Every document read is checked with
+// requireMotionParameters. Throws what the SDM and MDM readers, the
+// relocation and that check throw; no partial list is returned.
+std::vector<SdmDocument> loadDesignMatrices(const std::string& path);
+
+}  // namespace tsl
+
+#endif

@@ -1,0 +1,25 @@
+#include "designmatrix/motion_parameters.h"
+
+#include <string>
+
+#include "designmatrix/io_error.h"
+
+namespace tsl {
+
+void requireMotionParameters(const SdmDocument& motion) {
+  const std::string file = "SDM file " + motion.path + ": ";
+  if (motion.columns.size() < static_cast<std::size_t>(kMotionParameterCount)) {
+    throw IOError(file + "holds " + std::to_string(motion.columns.size()) +
+                  " predictors, the six motion parameters need 6");
+  }
+  const int points = motion.NrOfDataPoints.value;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(kMotionParameterCount); ++k) {
+    if (points < 0 || motion.columns[k].size() < static_cast<std::size_t>(points)) {
+      throw IOError(file + "predictor " + std::to_string(k + 1) + " holds " +
+                    std::to_string(motion.columns[k].size()) + " values, NrOfDataPoints is " +
+                    std::to_string(points));
+    }
+  }
+}
+
+}  // namespace tsl

@@ -1,0 +1,9 @@
+# Design-matrix files: path functions, complete-or-absent writes, SDM and MDM
+# documents, the motion-parameter source (with a fake of the host's dialog).
+tessel_add_test(designmatrix_path_test SOURCES designmatrix_path_test.cpp LIBS tessel_core)
+tessel_add_test(designmatrix_atomic_file_test SOURCES designmatrix_atomic_file_test.cpp
+                LIBS tessel_test_support tessel_core)
+tessel_add_test(designmatrix_sdm_test SOURCES designmatrix_sdm_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_core)
+tessel_add_test(designmatrix_mdm_test SOURCES designmatrix_mdm_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_host)

@@ -1,0 +1,88 @@
+#include "designmatrix/atomic_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include "designmatrix/io_error.h"
+#include "tests/support/temp_dir.h"
+
+namespace tsl::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t entriesIn(const fs::path& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(AtomicFile, WritesNewFilesAndReplacesExistingOnesByteForByte) {
+  TempDir dir;
+  const std::string target = dir.file("out.sdm");
+  writeFileAtomically(target, [](std::ostream& out) { out << "first\r\n" << 1.5; });
+  EXPECT_EQ(readFile(target), "first\r\n1.5");
+  writeFileAtomically(target, [](std::ostream& out) { out << "second\n"; });
+  EXPECT_EQ(readFile(target), "second\n");
+  EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(AtomicFile, FailuresLeaveTheTargetUntouchedAndNoTemporaryBehind) {
+  TempDir dir;
+  const std::string target = dir.file("keep.sdm");
+  writeFile(target, "original bytes\r\n");
+
+  // The body fails half-way: its exception comes through unchanged.
+  EXPECT_THROW(writeFileAtomically(target,
+                                   [](std::ostream& out) {
+                                     out << "partial";
+                                     throw std::logic_error("body failed");
+                                   }),
+               std::logic_error);
+  EXPECT_EQ(readFile(target), "original bytes\r\n");
+  EXPECT_EQ(entriesIn(dir.path()), 1u);
+
+  // The stream reports an error (as a full disk would).
+  try {
+    writeFileAtomically(target, [](std::ostream& out) {
+      out << "partial";
+      out.setstate(std::ios::badbit);
+    });
+    FAIL() << "no exception";
+  } catch (const IOError& error) {
+    EXPECT_EQ(std::string(error.what()), "Failed writing file: " + target);
+  }
+  EXPECT_EQ(readFile(target), "original bytes\r\n");
+  EXPECT_EQ(entriesIn(dir.path()), 1u);
+
+  // A folder in the way of the target: created beside it, but not renamable.
+  const std::string folder = dir.file("folder.sdm");
+  fs::create_directory(folder);
+  fs::create_directory(folder + "/inside");
+  try {
+    writeFileAtomically(folder, [](std::ostream& out) { out << "x"; });
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + folder);
+  }
+  EXPECT_TRUE(fs::is_directory(folder + "/inside"));
+  EXPECT_EQ(entriesIn(dir.path()), 2u);
+
+  // A parent that is a regular file: nothing can be created there at all.
+  const std::string below = target + "/child.sdm";
+  try {
+    writeFileAtomically(below, [](std::ostream& out) { out << "x"; });
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + below);
+  }
+  EXPECT_EQ(readFile(target), "original bytes\r\n");
+  EXPECT_EQ(entriesIn(dir.path()), 2u);
+}
+
+}  // namespace
+}  // namespace tsl::testing
