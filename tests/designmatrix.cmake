@@ -7,3 +7,6 @@ tessel_add_test(designmatrix_sdm_test SOURCES designmatrix_sdm_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_core)
 tessel_add_test(designmatrix_mdm_test SOURCES designmatrix_mdm_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_host)
+# The file choice task end to end, through the host simulator.
+tessel_add_test(e2e_select_test SOURCES e2e_select_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_core)
