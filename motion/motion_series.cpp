@@ -1,9 +1,9 @@
 #include "motion/motion_series.h"
 
 #include <cstddef>
-#include <string>
+#include <utility>
 
-#include "designmatrix/io_error.h"
+#include "designmatrix/motion_parameters.h"
 #include "motion/rigid_body.h"
 
 namespace tsl {
@@ -12,30 +12,15 @@ namespace {
 
 Matrix4 matrixOfRow(const SdmDocument& motion, std::size_t row) {
   std::vector<float> values(kMotionParameterCount);
-  for (std::size_t p = 0; p < kMotionParameterCount; ++p) values[p] = motion.columns[p][row];
+  for (std::size_t p = 0; p < values.size(); ++p) values[p] = motion.columns[p][row];
   return motionMatrix(ParameterArray(std::move(values)));
 }
 
 }  // namespace
 
 std::vector<float> relativeRmsDisplacement(const SdmDocument& motion) {
-  const int count = motion.NrOfDataPoints.value;
-  if (motion.columns.size() < kMotionParameterCount) {
-    throw IOError("SDM file " + motion.path + ": holds " + std::to_string(motion.columns.size()) +
-                  " predictors, expected at least 6 motion parameters");
-  }
-  if (count < 0) {
-    throw IOError("SDM file " + motion.path + ": NrOfDataPoints is negative (" +
-                  std::to_string(count) + ")");
-  }
-  const auto n = static_cast<std::size_t>(count);
-  for (std::size_t p = 0; p < kMotionParameterCount; ++p) {
-    if (motion.columns[p].size() < n) {
-      throw IOError("SDM file " + motion.path + ": predictor " + std::to_string(p + 1) +
-                    " holds " + std::to_string(motion.columns[p].size()) + " values, expected " +
-                    std::to_string(n));
-    }
-  }
+  requireMotionParameters(motion);
+  const auto n = static_cast<std::size_t>(motion.NrOfDataPoints.value);
 
   std::vector<float> result(n, 0.0f);
   for (std::size_t i = 0; i + 1 < n; ++i) {

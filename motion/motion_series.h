@@ -17,9 +17,10 @@ inline constexpr float kSphereRadiusMm = 65.0f;
 // element i is rmsDeviation(matrix of row i-1, matrix of row i, 65) of the
 // first six predictor columns. Columns beyond the sixth and rows beyond
 // NrOfDataPoints are not read.
-// Throws IOError naming the document's path when it holds fewer than six
-// predictor columns, a negative NrOfDataPoints, or one of the first six
-// columns is shorter than NrOfDataPoints; nothing is read out of range.
+// Throws IOError naming the document's path, as requireMotionParameters does,
+// when it holds fewer than six predictor columns or one of the first six is
+// shorter than NrOfDataPoints (a negative count included); nothing is read
+// out of range.
 std::vector<float> relativeRmsDisplacement(const SdmDocument& motion);
 
 }  // namespace tsl

@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "designmatrix/motion_parameters.h"  // kMotionParameterCount
+
 namespace tsl {
 
 // 4 * atan(1) in float, computed once when the library starts. Degrees become
@@ -29,10 +31,6 @@ extern const float PI;
 // double nearest 2 pi. Not-a-number and infinities give not-a-number.
 float sineOf(float angle);
 float cosineOf(float angle);
-
-// The six motion parameters of one volume, in this order: translation along
-// x, y, z (mm), rotation about x, y, z (degrees).
-inline constexpr std::size_t kMotionParameterCount = 6;
 
 // A count and an owned heap array of that many floats.
 class ParameterArray {

@@ -4,3 +4,5 @@ tessel_add_test(rigid_body_test SOURCES rigid_body_test.cpp LIBS tessel_core)
 # Volumes, the map export against a fake host, and the displacement task.
 tessel_add_test(volume_test SOURCES volume_test.cpp LIBS tessel_core)
 tessel_add_test(map_export_test SOURCES map_export_test.cpp LIBS tessel_host)
+tessel_add_test(motion_series_test SOURCES motion_series_test.cpp LIBS tessel_core)
+tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_core)

@@ -96,7 +96,7 @@ SdmDocument documentOf(const std::vector<std::vector<float>>& columns,
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const int c = static_cast<int>(i);
     doc.columns.push_back(columns[i]);
-    doc.names.push_back("P" + std::to_string(i));
+    doc.names.push_back(std::string("P").append(std::to_string(i)));
     doc.red.push_back(10 + c);
     doc.green.push_back(20 + c);
     doc.blue.push_back(30 + c);

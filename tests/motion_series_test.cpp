@@ -83,17 +83,16 @@ TEST(MotionSeries, RefusesDocumentsItCannotRead) {
 
   SdmDocument fewer = motionOf({{0, 0, 0, 0, 0}, {1, 0, 0, 0, 0}}, 5);
   EXPECT_EQ(messageOf(fewer),
-            "SDM file runs/run1_3DMC.sdm: holds 5 predictors, expected at least 6 motion "
-            "parameters");
+            "SDM file runs/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
 
   SdmDocument shortColumn = valid;
   shortColumn.columns[4].pop_back();
   EXPECT_EQ(messageOf(shortColumn),
-            "SDM file runs/run1_3DMC.sdm: predictor 5 holds 1 values, expected 2");
+            "SDM file runs/run1_3DMC.sdm: predictor 5 holds 1 values, NrOfDataPoints is 2");
 
   SdmDocument negative = valid;
   negative.NrOfDataPoints.value = -3;
-  EXPECT_EQ(messageOf(negative), "SDM file runs/run1_3DMC.sdm: NrOfDataPoints is negative (-3)");
+  EXPECT_EQ(messageOf(negative), "SDM file runs/run1_3DMC.sdm: predictor 1 holds 2 values, NrOfDataPoints is -3");
 }
 
 }  // namespace
