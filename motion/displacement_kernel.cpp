@@ -6,14 +6,17 @@
 #include <utility>
 
 #include "designmatrix/io_error.h"
+#include "designmatrix/motion_parameters.h"
 #include "motion/rigid_body.h"
 
 namespace tsl {
 namespace {
 
+constexpr auto kParameters = static_cast<std::size_t>(kMotionParameterCount);
+
 Matrix4 matrixOfRow(const SdmDocument& motion, std::size_t row) {
-  std::vector<float> values(kMotionParameterCount);
-  for (std::size_t p = 0; p < kMotionParameterCount; ++p) values[p] = motion.columns[p][row];
+  std::vector<float> values(kParameters);
+  for (std::size_t p = 0; p < kParameters; ++p) values[p] = motion.columns[p][row];
   return motionMatrix(ParameterArray(std::move(values)));
 }
 
@@ -36,22 +39,10 @@ inline void raise(float& stored, float value) {
 }  // namespace
 
 void checkMotionDocument(const SdmDocument& motion) {
-  if (motion.columns.size() < kMotionParameterCount) {
-    throw IOError("SDM file " + motion.path + ": holds " + std::to_string(motion.columns.size()) +
-                  " predictors, expected at least 6 motion parameters");
-  }
-  const int count = motion.NrOfDataPoints.value;
-  if (count <= 0) {
-    throw IOError("SDM file " + motion.path + ": holds no data points (NrOfDataPoints " +
-                  std::to_string(count) + "), nothing to measure");
-  }
-  const auto n = static_cast<std::size_t>(count);
-  for (std::size_t p = 0; p < kMotionParameterCount; ++p) {
-    if (motion.columns[p].size() < n) {
-      throw IOError("SDM file " + motion.path + ": predictor " + std::to_string(p + 1) + " holds " +
-                    std::to_string(motion.columns[p].size()) + " values, expected " +
-                    std::to_string(n));
-    }
+  requireMotionParameters(motion);
+  if (motion.NrOfDataPoints.value == 0) {
+    // The means are divided by the number of volumes.
+    throw IOError("SDM file " + motion.path + ": holds no data points, nothing to measure");
   }
 }
 

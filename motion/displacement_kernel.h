@@ -24,8 +24,8 @@ struct DisplacementMaps {
 };
 
 // Throws IOError naming motion.path when the document cannot drive the
-// computation: fewer than six predictor columns, no data points, or one of
-// the first six columns shorter than NrOfDataPoints.
+// computation: what requireMotionParameters refuses (fewer than six predictor
+// columns, a motion column shorter than NrOfDataPoints), or no data points.
 void checkMotionDocument(const SdmDocument& motion);
 
 // For every volume j of motion (row j of its first six columns): moves the

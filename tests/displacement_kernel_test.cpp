@@ -1,0 +1,162 @@
+#include "motion/displacement_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "designmatrix/io_error.h"
+
+namespace tsl::testing {
+namespace {
+
+SdmDocument motionDocument(const std::vector<std::vector<float>>& rows, std::size_t predictors = 6) {
+  SdmDocument doc;
+  doc.path = "C:/data/run1_3DMC.sdm";
+  doc.NrOfDataPoints.value = static_cast<int>(rows.size());
+  for (std::size_t p = 0; p < predictors; ++p) {
+    std::vector<float> column;
+    for (const auto& row : rows) column.push_back(p < row.size() ? row[p] : 0.0f);
+    std::string name = "p";
+    name += std::to_string(p);  // not "p" + ...: a false -Wrestrict of g++ 12
+    doc.addPredictor(std::move(column), std::move(name), 0, 0, 0);
+  }
+  return doc;
+}
+
+struct Vec {
+  double x, y, z;
+};
+
+// Rotation about the fixed x, then y, then z axes (right-handed, degrees),
+// then the shift by minus the translations: the motion of one volume, built
+// by hand in double precision.
+Vec moveByHand(Vec p, const std::vector<float>& m) {
+  const double toRadians = 3.14159265358979323846 / 180.0;
+  const double a = m[3] * toRadians, b = m[4] * toRadians, c = m[5] * toRadians;
+  const Vec rx{p.x, std::cos(a) * p.y - std::sin(a) * p.z, std::sin(a) * p.y + std::cos(a) * p.z};
+  const Vec ry{std::cos(b) * rx.x + std::sin(b) * rx.z, rx.y, -std::sin(b) * rx.x + std::cos(b) * rx.z};
+  const Vec rz{std::cos(c) * ry.x - std::sin(c) * ry.y, std::sin(c) * ry.x + std::cos(c) * ry.y, ry.z};
+  return {rz.x - m[0], rz.y - m[1], rz.z - m[2]};
+}
+
+double length(Vec a, Vec b) {
+  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
+}
+
+TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
+  const Dim3 dims{5, 4, 3};
+  const float extent[3] = {15.0f, 14.0f, 10.5f};
+  const std::vector<std::vector<float>> rows = {
+      {0.5f, -0.25f, 0.1f, 1.0f, 0.0f, 0.0f},
+      {0.0f, 0.0f, 0.0f, 0.0f, -2.0f, 0.5f},
+      {1.5f, 0.75f, -1.0f, 0.3f, 0.4f, -1.2f},
+      {0.2f, 0.1f, 0.0f, -0.6f, 1.1f, 2.5f},
+  };
+  // Every other voxel, to see that unmasked voxels stay 0.
+  std::vector<std::int32_t> mask;
+  for (std::int32_t i = 0; i < 60; i += 2) mask.push_back(i);
+  const DisplacementMaps maps = computeDisplacement(mask, dims, extent, motionDocument(rows));
+
+  const double size[3] = {15.0 / 5, 14.0 / 4, 10.5 / 3};
+  int checked = 0;
+  for (int z = 0; z < dims.z; ++z) {
+    for (int y = 0; y < dims.y; ++y) {
+      for (int x = 0; x < dims.x; ++x) {
+        const auto v = static_cast<std::size_t>((z * dims.y + y) * dims.x + x);
+        if (v % 2 == 1) {
+          EXPECT_EQ(maps.maxAbsolute[v], 0.0f);
+          EXPECT_EQ(maps.meanRelative[v], 0.0f);
+          continue;
+        }
+        const Vec centre{(x + 0.5) * size[0] - 7.5, (y + 0.5) * size[1] - 7.0, (z + 0.5) * size[2] - 5.25};
+        double maxA = 0, sumA = 0, maxR = 0, sumR = 0, maxX = 0, maxY = 0, maxZ = 0;
+        Vec previous = centre;
+        for (const auto& row : rows) {
+          const Vec moved = moveByHand(centre, row);
+          const double a = length(moved, centre);
+          const double r = length(moved, previous);
+          maxA = std::max(maxA, a);
+          sumA += a;
+          maxR = std::max(maxR, r);
+          sumR += r;
+          maxX = std::max(maxX, std::fabs(moved.x - centre.x));
+          maxY = std::max(maxY, std::fabs(moved.y - centre.y));
+          maxZ = std::max(maxZ, std::fabs(moved.z - centre.z));
+          previous = moved;
+        }
+        constexpr double kTolerance = 2e-5;
+        EXPECT_NEAR(maps.maxAbsolute[v], maxA, kTolerance) << v;
+        EXPECT_NEAR(maps.meanAbsolute[v], sumA / 4, kTolerance) << v;
+        EXPECT_NEAR(maps.maxRelative[v], maxR, kTolerance) << v;
+        EXPECT_NEAR(maps.meanRelative[v], sumR / 4, kTolerance) << v;
+        EXPECT_NEAR(maps.maxAbsoluteX[v], maxX, kTolerance) << v;
+        EXPECT_NEAR(maps.maxAbsoluteY[v], maxY, kTolerance) << v;
+        EXPECT_NEAR(maps.maxAbsoluteZ[v], maxZ, kTolerance) << v;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 30);
+}
+
+TEST(DisplacementKernel, TranslationAndSingleVolume) {
+  const Dim3 dims{3, 2, 2};
+  const float extent[3] = {6.0f, 4.0f, 4.0f};
+  const std::vector<std::int32_t> mask{0, 5, 11};
+  const DisplacementMaps maps =
+      computeDisplacement(mask, dims, extent, motionDocument({{2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0},
+                                                              {2, 0, 0, 0, 0, 0}}));
+  for (const std::int32_t v : mask) {
+    const auto i = static_cast<std::size_t>(v);
+    EXPECT_EQ(maps.maxAbsolute[i], 2.0f);
+    EXPECT_EQ(maps.meanAbsolute[i], 2.0f);
+    EXPECT_EQ(maps.maxAbsoluteX[i], 2.0f);
+    EXPECT_EQ(maps.maxAbsoluteY[i], 0.0f);
+    EXPECT_EQ(maps.maxRelative[i], 2.0f);  // volume 0 against the unmoved centres
+    EXPECT_EQ(maps.meanRelative[i], 2.0f / 3.0f);
+  }
+  EXPECT_EQ(maps.maxAbsolute[1], 0.0f);
+
+  // One data point: the means equal the sums.
+  const DisplacementMaps one =
+      computeDisplacement(mask, dims, extent, motionDocument({{0, 3, 4, 0, 0, 0}}));
+  EXPECT_EQ(one.meanAbsolute[5], 5.0f);
+  EXPECT_EQ(one.meanRelative[5], 5.0f);
+  EXPECT_EQ(one.maxAbsoluteZ[5], 4.0f);
+
+  const DisplacementMaps none = computeDisplacement({}, dims, extent, motionDocument({{1, 1, 1, 9, 9, 9}}));
+  EXPECT_EQ(*std::max_element(none.maxAbsolute.data(), none.maxAbsolute.data() + 12), 0.0f);
+}
+
+TEST(DisplacementKernel, RefusesWhatItCannotMeasure) {
+  const Dim3 dims{2, 2, 1};
+  const float extent[3] = {2.0f, 2.0f, 1.0f};
+  auto errorOf = [&](const std::vector<std::int32_t>& mask, const SdmDocument& doc) -> std::string {
+    try {
+      computeDisplacement(mask, dims, extent, doc);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(errorOf({0}, motionDocument({})),
+            "SDM file C:/data/run1_3DMC.sdm: holds no data points, nothing to measure");
+  EXPECT_EQ(errorOf({0}, motionDocument({{0, 0, 0, 0, 0}}, 5)),
+            "SDM file C:/data/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
+  SdmDocument shortColumn = motionDocument({{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}});
+  shortColumn.columns[3].pop_back();
+  EXPECT_EQ(errorOf({0}, shortColumn),
+            "SDM file C:/data/run1_3DMC.sdm: predictor 4 holds 1 values, NrOfDataPoints is 2");
+  const SdmDocument good = motionDocument({{0, 0, 0, 0, 0, 0}});
+  EXPECT_EQ(errorOf({0, 4}, good), "voxel mask index 4 is out of order or outside a grid of 4 voxels");
+  EXPECT_EQ(errorOf({2, 1}, good), "voxel mask index 1 is out of order or outside a grid of 4 voxels");
+  EXPECT_EQ(errorOf({-1}, good), "voxel mask index -1 is out of order or outside a grid of 4 voxels");
+  EXPECT_EQ(errorOf({0, 1, 2, 3}, good), "no error");
+}
+
+}  // namespace
+}  // namespace tsl::testing
