@@ -57,6 +57,9 @@ test("every parameter the plug-in reads is offered by the dialog with its type a
   for (const [name, type] of Object.entries(read)) {
     assert.equal(offered[name], type, `dialog offers ${name} as ${type}`);
   }
+  for (const name of Object.keys(offered)) {
+    assert.ok(name in read, `the plug-in reads the dialog's parameter ${name}`);
+  }
   const text = pageText();
   for (const name of Object.keys({ ...read, ...offered })) {
     assert.ok(text.includes(name), `help page names the parameter ${name}`);
@@ -96,4 +99,37 @@ test("the page's elements are properly nested and closed", () => {
   }
   assert.deepEqual(stack, []);
   assert.doesNotMatch(body.replace(/<[^>]*>/g, ""), /[<>]/, "bare < or > in text");
+});
+
+// Fixed texts the plug-in shows, as they stand in its sources; the page must
+// quote each one so that a user can look a message up.
+const MESSAGES = [
+  "Can not execute this plugin - Zorvane version 2.8 or higher required.",
+  "No current document available.",
+  "The currently active document is not a FMR document.",
+  "You must choose a valid file!",
+  "FMR and _3DMC.sdm don't have the same number of volumes!",
+  "Not an SDM or MDM file (the name must end in .sdm or .mdm): ",
+  "Failed opening for reading: ",
+  "Failed opening STC for reading: ",
+  "Cannot Create file: ",
+  "Failed writing file: ",
+  "SDM not found. Select ",
+  " manually.",
+  "Host function not available: ",
+  "slices != nullptr", "dim.z == header.DimZ", "dim.y == header.DimY", "dim.x == header.DimX",
+  " values, expected ",
+  "missing header key NrOfStudies",
+  ", the run has no first volume",
+  "holds no data points, nothing to measure",
+];
+
+test("every fixed message is quoted on the page exactly as the plug-in writes it", () => {
+  const sources = sourceFiles().map((f) => fs.readFileSync(f, "utf8")).join("\n");
+  const text = pageText();
+  for (const message of MESSAGES) {
+    assert.ok(sources.includes(JSON.stringify(message).slice(1, -1)) || sources.includes(message),
+      `the plug-in's sources hold ${JSON.stringify(message)}`);
+    assert.ok(text.includes(message), `the page quotes ${JSON.stringify(message)}`);
+  }
 });
