@@ -14,6 +14,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # is created on first use), and without wine's debug chatter, so that a plain
 # `ctest --test-dir <build>` behaves like the test preset.
 find_program(TESSEL_WINE64 NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
+find_program(TESSEL_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine REQUIRED)
 set(TESSEL_WINEPREFIX "${CMAKE_SOURCE_DIR}/build/wineprefix" CACHE PATH
     "Wine prefix the Windows tests run in")
 set(CMAKE_CROSSCOMPILING_EMULATOR

@@ -97,3 +97,6 @@ if(WIN32)
                      -P ${PROJECT_SOURCE_DIR}/cmake/check_dll_tables.cmake)
   endif()
 endif()
+
+# The plug-in's life cycle end to end, through the host simulator.
+tessel_add_test(e2e_spine_test SOURCES e2e_spine_test.cpp LIBS tessel_test_support)

@@ -1,0 +1,150 @@
+// The plug-in's life cycle through the host simulator: start-up checks,
+// the start and closing log lines, task dispatch under the busy cursor, and
+// errors shown as "Error: " message boxes. Every expectation is on what the
+// host received, in order.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/simulator.h"
+
+namespace tsl::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+using Names = std::vector<std::string>;
+
+const std::string kStartLine = "\nTessel>  Running...";
+const std::string kClosingLine = "\nTessel>  Plugin finished!\n";
+
+// What initPlugin calls on a host it accepts.
+const Names kAcceptedStart = {"zrGetVersionOfZorvane", "zrShowLogTab", "zrLogText",
+                              "zrGetIDOfCurrentDocument", "zrGetDocumentType"};
+// What destruction calls: the closing line, then the stream's empty last text.
+const Names kDestruction = {"zrLogText", "zrLogText"};
+
+Names concat(std::initializer_list<Names> parts) {
+  Names all;
+  for (const Names& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+std::vector<std::string> withTasks(std::vector<std::string> args,
+                                   const std::vector<std::string>& tasks) {
+  for (const std::string& task : tasks) {
+    args.push_back("--task");
+    args.push_back(task);
+  }
+  return args;
+}
+
+void expectEveryExecuteReturnedTrue(const SimulatorRun& run) {
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  EXPECT_THAT(run.err, Not(HasSubstr("execute returned false"))) << run.describe();
+}
+
+TEST(SpineEndToEnd, AcceptsHostVersionsFrom280AndRefusesOlderOnes) {
+  for (const char* version : {"2.8.0", "2.10.0", "3.0.0", "2.8.7"}) {
+    const SimulatorRun run = runSimulator({"--version", version, "--document-type", "1"});
+    EXPECT_EQ(run.exitCode, 0) << version << "\n" << run.describe();
+    EXPECT_THAT(run.messages(), IsEmpty()) << version;
+    EXPECT_THAT(run.callNames(), ElementsAreArray(concat({kAcceptedStart, kDestruction})))
+        << version << "\n" << run.describe();
+    EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, "")) << version;
+    EXPECT_EQ(run.out, kStartLine + kClosingLine) << version;
+  }
+  for (const char* version : {"2.7.9", "1.99.99", "2.7.100", "0.9.0"}) {
+    const SimulatorRun run = runSimulator({"--version", version, "--document-type", "1"});
+    EXPECT_EQ(run.exitCode, 1) << version << "\n" << run.describe();
+    EXPECT_THAT(run.messages(),
+                ElementsAre("Can not execute this plugin - Zorvane version 2.8 or higher required."))
+        << version;
+    // Refused before the log tab and the start line; the stream exists, so
+    // destruction still writes the closing line.
+    EXPECT_THAT(run.callNames(),
+                ElementsAre("zrGetVersionOfZorvane", "zrMessageBox", "zrLogText", "zrLogText"))
+        << version << "\n" << run.describe();
+    EXPECT_THAT(run.logTexts(), ElementsAre(kClosingLine, "")) << version;
+  }
+}
+
+TEST(SpineEndToEnd, RefusesWithoutACurrentFmrDocument) {
+  const SimulatorRun none = runSimulator({"--version", "2.8.0"});
+  EXPECT_EQ(none.exitCode, 1) << none.describe();
+  EXPECT_THAT(none.messages(), ElementsAre("No current document available."));
+  EXPECT_THAT(none.callNames(),
+              ElementsAre("zrGetVersionOfZorvane", "zrShowLogTab", "zrLogText",
+                          "zrGetIDOfCurrentDocument", "zrMessageBox", "zrLogText", "zrLogText"))
+      << none.describe();
+  EXPECT_THAT(none.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
+
+  for (const char* type : {"0", "2", "-1"}) {
+    const SimulatorRun other = runSimulator({"--document-type", type});
+    EXPECT_EQ(other.exitCode, 1) << type << "\n" << other.describe();
+    EXPECT_THAT(other.messages(),
+                ElementsAre("The currently active document is not a FMR document."))
+        << type;
+    EXPECT_THAT(other.callNames(),
+                ElementsAreArray(concat({kAcceptedStart, {"zrMessageBox"}, kDestruction})))
+        << type << "\n" << other.describe();
+    EXPECT_THAT(other.logTexts(), ElementsAre(kStartLine, kClosingLine, "")) << type;
+  }
+}
+
+TEST(SpineEndToEnd, TaskNamesAreExactAndOthersRunNothingUnderTheBusyCursor) {
+  const std::vector<std::string> tasks = {"",         "Displacement", "displacement ",
+                                          "CONFOUND", " confound",    "confound\t",
+                                          "select_3dmcsdm ", "Select_3dmcsdm", "unknown"};
+  const SimulatorRun run = runSimulator(withTasks({"--document-type", "1"}, tasks));
+  expectEveryExecuteReturnedTrue(run);
+  EXPECT_THAT(run.messages(), IsEmpty()) << run.describe();
+  Names expected = kAcceptedStart;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    expected.insert(expected.end(),
+                    {"zrGetStringParameter", "zrShowBusyCursor", "zrStopBusyCursor"});
+  }
+  expected.insert(expected.end(), kDestruction.begin(), kDestruction.end());
+  EXPECT_THAT(run.callNames(), ElementsAreArray(expected)) << run.describe();
+  const auto reads = run.calls("zrGetStringParameter");
+  ASSERT_EQ(reads.size(), tasks.size());
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    EXPECT_EQ(reads[i]->text(0), "task");
+    ASSERT_TRUE(reads[i]->result.has_value());
+    EXPECT_EQ(reads[i]->result->text(), tasks[i]);
+  }
+  EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
+}
+
+TEST(SpineEndToEnd, HostWithoutTheParameterReadShowsTheMissingFunctionEachTime) {
+  // Reading "task" throws before any task or busy cursor; execute still
+  // returns true, and the next execute runs (and reports) again.
+  const SimulatorRun run =
+      runSimulator(withTasks({"--document-type", "1"}, {"confound", "displacement"}), "noparams");
+  expectEveryExecuteReturnedTrue(run);
+  const std::string error = "Error: Host function not available: zrGetStringParameter";
+  EXPECT_THAT(run.messages(), ElementsAre(error, error));
+  EXPECT_THAT(run.callNames(), ElementsAreArray(concat(
+                                   {kAcceptedStart, {"zrMessageBox", "zrMessageBox"}, kDestruction})))
+      << run.describe();
+  EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
+}
+
+TEST(SpineEndToEnd, HostWithoutTheVersionQueryGetsNoCallAtAll) {
+  const SimulatorRun run =
+      runSimulator(withTasks({"--version", "3.0.0", "--document-type", "1"}, {""}), "noversion");
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_THAT(run.err, HasSubstr("initPlugin returned false"));
+  // No message, no log stream (so no closing line at destruction), no call.
+  EXPECT_THAT(run.callNames(), IsEmpty()) << run.describe();
+  EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
+}  // namespace tsl::testing
