@@ -1,3 +1,6 @@
 # Predictor transforms, the motion plot and the confound task.
 tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_core)
 tessel_add_test(motion_plot_test SOURCES motion_plot_test.cpp LIBS tessel_host)
+# The confound task end to end, through the host simulator.
+tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_core)
