@@ -5,10 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "tests/support/simulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace tsl::testing {
 namespace {
@@ -120,6 +122,57 @@ TEST(SpineEndToEnd, TaskNamesAreExactAndOthersRunNothingUnderTheBusyCursor) {
     EXPECT_EQ(reads[i]->result->text(), tasks[i]);
   }
   EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
+}
+
+// The calls of one execute: from its read of "task" up to the next one (or
+// the destruction's two log texts).
+std::vector<Names> callsPerExecute(const SimulatorRun& run) {
+  const Names names = run.callNames();
+  std::vector<Names> executes;
+  for (std::size_t i = 0; i + kDestruction.size() < names.size(); ++i) {
+    if (names[i] == "zrGetStringParameter" && run.transcript[i].text(0) == "task") {
+      executes.emplace_back();
+    }
+    if (!executes.empty()) executes.back().push_back(names[i]);
+  }
+  return executes;
+}
+
+TEST(SpineEndToEnd, TaskErrorsAreShownAfterTheBusyCursorStopsAndTheNextTaskRuns) {
+  TempDir dir;
+  const std::string missing = dir.file("missing_3DMC.sdm");
+  const SimulatorRun run = runSimulator(withTasks(
+      {"--document-type", "1", "--param", "sdmfile=" + missing, "--cancel"},
+      {"displacement", "", "select_3dmcsdm", ""}));
+  expectEveryExecuteReturnedTrue(run);
+  const auto messages = run.messages();
+  ASSERT_EQ(messages.size(), 2u) << run.describe();
+  EXPECT_EQ(messages[0].rfind("Error: ", 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], "Error: You must choose a valid file!");
+
+  const std::vector<Names> executes = callsPerExecute(run);
+  ASSERT_EQ(executes.size(), 4u) << run.describe();
+  // The failing task under the busy cursor: shown first, stopped, and only
+  // then the one message box, which ends that execute.
+  const Names& failed = executes[0];
+  ASSERT_GE(failed.size(), 4u) << run.describe();
+  EXPECT_EQ(failed[1], "zrShowBusyCursor");
+  EXPECT_THAT(Names(failed.end() - 2, failed.end()),
+              ElementsAre("zrStopBusyCursor", "zrMessageBox"))
+      << run.describe();
+  EXPECT_EQ(std::count(failed.begin(), failed.end(), "zrShowBusyCursor"), 1);
+  EXPECT_EQ(std::count(failed.begin(), failed.end(), "zrStopBusyCursor"), 1);
+  const Names normal = {"zrGetStringParameter", "zrShowBusyCursor", "zrStopBusyCursor"};
+  EXPECT_EQ(executes[1], normal) << run.describe();
+  // The file choice never touches the busy cursor, also when it fails.
+  EXPECT_THAT(executes[2],
+              ElementsAre("zrGetStringParameter", "zrGetOpenFileName", "zrMessageBox"))
+      << run.describe();
+  EXPECT_EQ(executes[3], normal) << run.describe();
+  const Names names = run.callNames();
+  EXPECT_THAT(Names(names.end() - 2, names.end()), ElementsAreArray(kDestruction));
+  EXPECT_EQ(run.logTexts().back(), "");
+  EXPECT_EQ(run.logTexts()[run.logTexts().size() - 2], kClosingLine);
 }
 
 TEST(SpineEndToEnd, HostWithoutTheParameterReadShowsTheMissingFunctionEachTime) {
