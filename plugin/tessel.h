@@ -23,12 +23,15 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
 
   // True when the plug-in may run on the current document: host bound,
   // version 2.8.0 or later, current document an FMR. Refusals are shown in a
-  // message box (except a failed binding, which shows nothing).
+  // message box (except a failed binding, which shows nothing); so is a host
+  // that lacks one of the start-up calls ("Error: Host function not
+  // available: <name>"). No exception leaves it.
   bool initPlugin() override;
 
   // Runs the task named by the dialog parameter "task". Always returns true;
-  // every standard exception is shown as "Error: " + what(). REQUIRES: a
-  // successful initPlugin.
+  // every standard exception is shown as "Error: " + what(). Meant to follow a
+  // successful initPlugin; without one, the missing host function or log
+  // stream is reported like any other error (or, with no host, nothing).
   bool execute() override;
 
   // The task bodies. Each reads its own dialog parameters, writes progress to
