@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "designmatrix/io_error.h"
+#include "tests/support/hand_motion.h"
 
 namespace tsl::testing {
 namespace {
@@ -25,26 +26,6 @@ SdmDocument motionDocument(const std::vector<std::vector<float>>& rows, std::siz
     doc.addPredictor(std::move(column), std::move(name), 0, 0, 0);
   }
   return doc;
-}
-
-struct Vec {
-  double x, y, z;
-};
-
-// Rotation about the fixed x, then y, then z axes (right-handed, degrees),
-// then the shift by minus the translations: the motion of one volume, built
-// by hand in double precision.
-Vec moveByHand(Vec p, const std::vector<float>& m) {
-  const double toRadians = 3.14159265358979323846 / 180.0;
-  const double a = m[3] * toRadians, b = m[4] * toRadians, c = m[5] * toRadians;
-  const Vec rx{p.x, std::cos(a) * p.y - std::sin(a) * p.z, std::sin(a) * p.y + std::cos(a) * p.z};
-  const Vec ry{std::cos(b) * rx.x + std::sin(b) * rx.z, rx.y, -std::sin(b) * rx.x + std::cos(b) * rx.z};
-  const Vec rz{std::cos(c) * ry.x - std::sin(c) * ry.y, std::sin(c) * ry.x + std::cos(c) * ry.y, ry.z};
-  return {rz.x - m[0], rz.y - m[1], rz.z - m[2]};
-}
-
-double length(Vec a, Vec b) {
-  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
 }
 
 TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
@@ -72,13 +53,13 @@ TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
           EXPECT_EQ(maps.meanRelative[v], 0.0f);
           continue;
         }
-        const Vec centre{(x + 0.5) * size[0] - 7.5, (y + 0.5) * size[1] - 7.0, (z + 0.5) * size[2] - 5.25};
+        const Vec3d centre{(x + 0.5) * size[0] - 7.5, (y + 0.5) * size[1] - 7.0, (z + 0.5) * size[2] - 5.25};
         double maxA = 0, sumA = 0, maxR = 0, sumR = 0, maxX = 0, maxY = 0, maxZ = 0;
-        Vec previous = centre;
+        Vec3d previous = centre;
         for (const auto& row : rows) {
-          const Vec moved = moveByHand(centre, row);
-          const double a = length(moved, centre);
-          const double r = length(moved, previous);
+          const Vec3d moved = moveByHand(centre, row.data());
+          const double a = distance(moved, centre);
+          const double r = distance(moved, previous);
           maxA = std::max(maxA, a);
           sumA += a;
           maxR = std::max(maxR, r);

@@ -18,6 +18,7 @@
 #include "examples/motion_file_writer.h"
 #include "examples/run_file_writer.h"
 #include "tests/support/simulator.h"
+#include "tests/support/hand_motion.h"
 #include "tests/support/temp_dir.h"
 
 namespace tsl::testing {
@@ -345,25 +346,6 @@ TEST_F(DisplacementTask, RefusesRunsAndMotionFilesItCannotMeasure) {
       << fiveMessage;
 }
 
-struct Vec {
-  double x, y, z;
-};
-
-// Rotation about the fixed x, then y, then z axes (right-handed, degrees),
-// then the shift by minus the translations, built by hand in double.
-Vec moveByHand(Vec p, const MotionRow& m) {
-  const double toRadians = 3.14159265358979323846 / 180.0;
-  const double a = m[3] * toRadians, b = m[4] * toRadians, c = m[5] * toRadians;
-  const Vec rx{p.x, std::cos(a) * p.y - std::sin(a) * p.z, std::sin(a) * p.y + std::cos(a) * p.z};
-  const Vec ry{std::cos(b) * rx.x + std::sin(b) * rx.z, rx.y, -std::sin(b) * rx.x + std::cos(b) * rx.z};
-  const Vec rz{std::cos(c) * ry.x - std::sin(c) * ry.y, std::sin(c) * ry.x + std::cos(c) * ry.y, ry.z};
-  return {rz.x - m[0], rz.y - m[1], rz.z - m[2]};
-}
-
-double distance(Vec a, Vec b) {
-  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
-}
-
 TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
   const std::vector<MotionRow> rows = {
       {0.5f, -0.25f, 0.125f, 1.5f, 0.0f, 0.0f},
@@ -383,10 +365,10 @@ TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
     const int x = v % kX, y = (v / kX) % kY, z = v / (kX * kY);
     double expected[7] = {0, 0, 0, 0, 0, 0, 0};
     if (masked(v)) {
-      const Vec centre{(x + 0.5) * kVoxelMm - kX, (y + 0.5) * kVoxelMm - kY, (z + 0.5) * kVoxelMm - kZ};
-      Vec previous = centre;
+      const Vec3d centre{(x + 0.5) * kVoxelMm - kX, (y + 0.5) * kVoxelMm - kY, (z + 0.5) * kVoxelMm - kZ};
+      Vec3d previous = centre;
       for (const MotionRow& row : rows) {
-        const Vec moved = moveByHand(centre, row);
+        const Vec3d moved = moveByHand(centre, row.data());
         const double a = distance(moved, centre), r = distance(moved, previous);
         expected[kMaxAbs] = std::max(expected[kMaxAbs], a);
         expected[kMeanAbs] += a / 4;
