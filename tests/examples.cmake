@@ -32,3 +32,12 @@ cmp "$prefix/HelpFolder/index.html" "$2/resources/HelpFolder/index.html"
 echo "install layout ok"
 ]] install_layout ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 endif()
+
+# The sample job end to end on the built programs: it fails when the simulator
+# or a task fails, or when an output it lists is missing.
+if(NOT WIN32)
+  add_test(NAME sample_job
+           COMMAND bash ${PROJECT_SOURCE_DIR}/examples/run-sample --no-build
+                   --build-dir ${CMAKE_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/sample_job)
+  set_tests_properties(sample_job PROPERTIES TIMEOUT 300)
+endif()
