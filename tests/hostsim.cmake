@@ -17,3 +17,17 @@ tessel_add_test(hostsim_test
     hostsim_core_test.cpp
     hostsim_run_test.cpp
   LIBS hostsim_core tessel_test_support)
+
+# A plug-in that calls the host functions directly, for the tests above.
+add_library(hostsim_probe SHARED
+  hostsim_probe_plugin.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/zorv_plugin_interface.cpp)
+tessel_target_options(hostsim_probe)
+if(WIN32)
+  set_target_properties(hostsim_probe PROPERTIES PREFIX "")
+else()
+  target_link_libraries(hostsim_probe PRIVATE ${CMAKE_DL_LIBS})
+endif()
+add_dependencies(hostsim_test hostsim_probe)
+target_compile_definitions(hostsim_test PRIVATE
+  TESSEL_PROBE_PLUGIN_PATH="$<TARGET_FILE:hostsim_probe>")

@@ -211,6 +211,8 @@ std::string SimulatorRun::describe() const {
   return text;
 }
 
+std::string hostPath(const std::string& buildPath) { return nativePath(buildPath); }
+
 std::string pluginPath() { return nativePath(TESSEL_PLUGIN_PATH); }
 
 std::string simulatorPath(const std::string& variant) {

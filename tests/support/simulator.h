@@ -59,6 +59,10 @@ SimulatorRun runSimulator(const std::vector<std::string>& args, const std::strin
 std::string pluginPath();
 std::string simulatorPath(const std::string& variant = "");
 
+// A build-host path (as CMake hands them out) in the form the running test and
+// the simulator use: unchanged on Linux, Z:\... under wine.
+std::string hostPath(const std::string& buildPath);
+
 }  // namespace tsl::testing
 
 #endif
