@@ -1,0 +1,33 @@
+// Fuzz target of the FMR header reader, without the voxel data: the STC file
+// is never touched. A record that reads must hold a slice timing table of
+// exactly the announced size and no voxel data.
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "fmr/fmr_header.h"
+#include "fuzz/fuzz_input_file.h"
+
+namespace {
+
+// Real headers are a few KB.
+constexpr std::size_t kMaxInputBytes = 16 * 1024;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInputBytes) return -1;
+  const std::string path = tsl::fuzz::writeScratchFile("input.fmr", data, size);
+  try {
+    const tsl::FmrFileHeader header = tsl::readFmrFileHeader(path, false);
+    if (!header.voxelData.empty()) tsl::fuzz::fail("voxel data read although not asked for");
+    const auto& tableSize = header.SliceTimingTableSize;
+    const std::size_t expected =
+        tableSize.present && tableSize.value > 0 ? static_cast<std::size_t>(tableSize.value) : 0;
+    if (header.sliceTimingTable.size() != expected) tsl::fuzz::fail("slice timing table of the wrong size");
+  } catch (const std::exception& error) {
+    tsl::fuzz::checkRefusal(error, "input.fmr");
+  }
+  return 0;
+}
