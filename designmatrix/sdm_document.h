@@ -20,9 +20,20 @@ class SdmDocument {
   // IncludesConstant false, FirstConfoundPredictor 0; no predictors.
   SdmDocument();
 
-  // Reads the file at path. Throws OpenFileError ("Failed opening for reading: "
-  // + path) when it cannot be opened and IOError naming the file and the
-  // problem when it is malformed; never returns a partial document.
+  // Reads the file at path (LF or CRLF line ends). Header keys are matched
+  // whole, in any order, unknown tokens skipped, up to and including
+  // "FirstConfoundPredictor:"; each entry remembers its key column. Colours
+  // default to 0, names to "NoName". Data rows are scanned for numbers (bare
+  // integers, decimals, exponents; a sign after a digit or a decimal point
+  // starts the next value); lines of white space between rows are skipped,
+  // rows after NrOfDataPoints ignored, and with no predictors no row is read.
+  // Throws OpenFileError ("Failed opening for reading: " + path) when it
+  // cannot be opened and IOError "SDM file <path>: <problem>" when it is
+  // malformed: a missing or unreadable key, a negative count or counts the
+  // file's size cannot hold (checked before anything is sized by them), a row
+  // with another number of values than NrOfPredictors, text that is not a
+  // number or a value outside the float range (naming the 1-based data row),
+  // fewer rows than NrOfDataPoints. Never returns a partial document.
   explicit SdmDocument(const std::string& path);
 
   // Appends a predictor if column.size() equals NrOfDataPoints; otherwise
@@ -39,7 +50,12 @@ class SdmDocument {
   // when writing fails; an existing file at path is then left untouched.
   void writeToFile(const std::string& path);
 
-  // Writes the document in the file format to an open stream.
+  // Writes the document in the file format to an open stream: CRLF line ends
+  // on every platform (open the stream binary), values in fixed point with
+  // six decimals, no locale involved. A key is padded with blanks to its
+  // width, and at least one blank always separates it from its value. Throws
+  // std::logic_error, before writing anything, when the lists do not match
+  // the header counts.
   void write(std::ostream& out) const;
 
   std::string path;
