@@ -4,6 +4,20 @@
 // options. The host's state lives in one Host value; the exported functions
 // read and change it, record the call in the transcript and report misuse
 // (unknown plot handles, maps without a run) on standard error.
+//
+// Transcript "result" members, for what the host hands back:
+//   zrGetVersionOfZorvane [major,minor,sub]; zrGetIDOfCurrentDocument and
+//   zrGetDocumentType the int returned (-1: none); zrGetStringParameter the
+//   text written into the buffer; zrGetIntParameter, zrGetFloatParameter the
+//   value; zrGetOpenFileName the chosen path, null when cancelled;
+//   zrGetHeaderOfCurrentFMR {"path","volumes","dims":[x,y,z],"voxelSize":[x,y,z]};
+//   zrCreateMAPForCurrentFMR the map's number from 1, null when none was made;
+//   zrGetMAPOfCurrentFMR [DimX,DimY,DimZ], null when it returns no slices (with
+//   --no-map-slices the record is still filled); zrSaveMAPsOfCurrentFMR true
+//   when the file was written; zrPlotLine the plot's number from 1.
+// Plot handles in arguments are plot numbers, null for a handle the host never
+// gave out; the map record of zrSetMAPParametersOfCurrentFMR is
+// {"type","lower","upper","clusterSize"}.
 #include <array>
 #include <cstdio>
 #include <cstring>
