@@ -99,7 +99,8 @@ class SdmReader {
   }
 
   // Counts come from the file: nothing is sized by them before they are known
-  // to fit it. Every value of a data row takes at least one byte.
+  // to fit it. Every value of a data row takes at least one byte, and so does
+  // every (empty) row of a document without predictors.
   void checkCounts() const {
     if (!doc_.NrOfPredictors.present) fail("missing header key NrOfPredictors");
     if (!doc_.NrOfDataPoints.present) fail("missing header key NrOfDataPoints");
@@ -111,8 +112,8 @@ class SdmReader {
     if (static_cast<std::uint64_t>(predictors) > fileSize_) {
       fail("NrOfPredictors " + std::to_string(predictors) + " announces more predictors" + inFile);
     }
-    if (predictors > 0 && static_cast<std::uint64_t>(predictors) *
-                                  static_cast<std::uint64_t>(points) > fileSize_) {
+    const auto perRow = static_cast<std::uint64_t>(predictors > 0 ? predictors : 1);
+    if (perRow * static_cast<std::uint64_t>(points) > fileSize_) {
       fail("NrOfDataPoints " + std::to_string(points) + " announces more data rows" + inFile);
     }
   }

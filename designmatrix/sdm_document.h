@@ -26,7 +26,8 @@ class SdmDocument {
   // default to 0, names to "NoName". Data rows are scanned for numbers (bare
   // integers, decimals, exponents; a sign after a digit or a decimal point
   // starts the next value); lines of white space between rows are skipped,
-  // rows after NrOfDataPoints ignored, and with no predictors no row is read.
+  // rows after NrOfDataPoints ignored; with no predictors no row is read (but
+  // NrOfDataPoints must still fit the file's size).
   // Throws OpenFileError ("Failed opening for reading: " + path) when it
   // cannot be opened and IOError "SDM file <path>: <problem>" when it is
   // malformed: a missing or unreadable key, a negative count or counts the
