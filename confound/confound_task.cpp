@@ -19,11 +19,8 @@
 
 namespace {
 
-constexpr int kPlotLineSize = 2;
-constexpr int kPlotLegend1 = 1;
-constexpr int kPlotLegend2 = 3;
 
-constexpr int kSpikeGrey = 250;  // red, green and blue of spikes and the displacement curve
+constexpr int kSpikeGrey = 250;  // red, green and blue of the spike predictors
 constexpr int kThresholdRed = 150;
 
 constexpr const char* kDetrendedPlotTitle = " + Displacement for Spike Detection";
@@ -79,7 +76,7 @@ void tessel::createConfoundModels() {
   for (const tsl::SdmDocument& motion : runs) {
     const tsl::SdmDocument original = motion;
     if (params.plotRegular) {
-      tsl::plotPredictors(original, kPlotLineSize, kPlotLegend1, kPlotLegend2);
+      tsl::plotPredictors(original, tsl::kPlotLineSize, tsl::kPlotLegend1, tsl::kPlotLegend2);
     }
 
     tsl::SdmDocument detrended = original;
@@ -126,11 +123,11 @@ void tessel::createConfoundModels() {
     if (params.plotDetrended) {
       tsl::SdmDocument plot = detrended;
       plot.path += kDetrendedPlotTitle;
-      plot.addPredictor(displacement, "relative RMS displacement", kSpikeGrey, kSpikeGrey,
-                        kSpikeGrey);
+      plot.addPredictor(displacement, tsl::kRmsSeriesName, tsl::kRmsSeriesGrey,
+                        tsl::kRmsSeriesGrey, tsl::kRmsSeriesGrey);
       plot.addPredictor(std::vector<float>(displacement.size(), params.spikeThreshold),
                         "Spike threshold", kThresholdRed, 0, 0);
-      tsl::plotPredictors(plot, kPlotLineSize, kPlotLegend1, kPlotLegend2);
+      tsl::plotPredictors(plot, tsl::kPlotLineSize, tsl::kPlotLegend1, tsl::kPlotLegend2);
     }
 
     out << tsl::kDisplayName << ">  Saving SDMs" << std::flush;

@@ -26,12 +26,7 @@
 namespace {
 
 constexpr float kMapLowerValue = 0.01f;
-constexpr int kPlotLineSize = 2;
-constexpr int kPlotLegend1 = 1;
-constexpr int kPlotLegend2 = 3;
-constexpr int kRmsSeriesGrey = 250;
 constexpr const char* kDetrendedPlotTitle = " detrended  + relative RMS displacement";
-constexpr const char* kRmsSeriesName = "relative RMS displacement";
 
 struct Parameters {
   float threshold = 0.0f;
@@ -113,15 +108,15 @@ std::vector<std::int32_t> readMask(const RunGeometry& run, float threshold) {
 }
 
 void plotMotion(const tsl::SdmDocument& copy, const Parameters& p) {
-  if (p.plotRegular) tsl::plotPredictors(copy, kPlotLineSize, kPlotLegend1, kPlotLegend2);
+  if (p.plotRegular) tsl::plotPredictors(copy, tsl::kPlotLineSize, tsl::kPlotLegend1, tsl::kPlotLegend2);
   if (p.plotDetrended) {
     std::vector<float> series = tsl::relativeRmsDisplacement(copy);
     tsl::SdmDocument detrended = copy;
     tsl::detrendPredictors(detrended);
     detrended.path += kDetrendedPlotTitle;
-    detrended.addPredictor(std::move(series), kRmsSeriesName, kRmsSeriesGrey, kRmsSeriesGrey,
-                           kRmsSeriesGrey);
-    tsl::plotPredictors(detrended, kPlotLineSize, kPlotLegend1, kPlotLegend2);
+    detrended.addPredictor(std::move(series), tsl::kRmsSeriesName, tsl::kRmsSeriesGrey, tsl::kRmsSeriesGrey,
+                           tsl::kRmsSeriesGrey);
+    tsl::plotPredictors(detrended, tsl::kPlotLineSize, tsl::kPlotLegend1, tsl::kPlotLegend2);
   }
 }
 

@@ -22,6 +22,15 @@ namespace tsl {
 // clamped to the largest int.
 void plotPredictors(const SdmDocument& doc, int lineSize, int legend1, int legend2);
 
+// The settings both tasks plot with: line size 2, legend settings 1 and 3.
+inline constexpr int kPlotLineSize = 2;
+inline constexpr int kPlotLegend1 = 1;
+inline constexpr int kPlotLegend2 = 3;
+
+// The per-volume relative RMS displacement curve added to detrended plots.
+inline constexpr const char* kRmsSeriesName = "relative RMS displacement";
+inline constexpr int kRmsSeriesGrey = 250;  // red, green and blue
+
 }  // namespace tsl
 
 #endif
