@@ -28,21 +28,40 @@ struct DisplacementMaps {
 // columns, a motion column shorter than NrOfDataPoints), or no data points.
 void checkMotionDocument(const SdmDocument& motion);
 
+// Which compiled version of the inner loop runs: the one for every x86-64
+// CPU, or the one that uses AVX2. Both give the same bits.
+enum class KernelInstructions { automatic, baseline, avx2 };
+
+struct KernelOptions {
+  // automatic: AVX2 where this CPU has it.
+  KernelInstructions instructions = KernelInstructions::automatic;
+  // Threads sharing the voxels, the calling one included; 0 means one per
+  // hardware thread. Each voxel is computed by one thread alone, so the result
+  // does not depend on this number.
+  unsigned threads = 0;
+};
+
+// True when this CPU can run the AVX2 version.
+bool cpuHasAvx2();
+
 // For every volume j of motion (row j of its first six columns): moves the
 // centres of the dims grid spanning extent millimetres by motionMatrix of
-// that row, and per masked voxel, in mask order, takes
+// that row, and per masked voxel takes
 //   (dx, dy, dz) = moved - centre,    a = sqrt((dx*dx + dy*dy) + dz*dz)
 //   (rx, ry, rz) = moved - previous,  r = sqrt((ry*ry + rx*rx) + rz*rz)
 // (previous: the positions of volume j-1, the centres for volume 0); adds a
 // and r to the sums and raises each maximum (a, r, |dx|, |dy|, |dz|) where the
-// new value is not smaller than the stored one. The sums are then divided by
-// float(N). Single precision throughout, in exactly this order, so every
-// implementation of this contract gives the same bits.
+// new value is not smaller than the stored one, volume by volume in order.
+// The sums are then divided by float(N). Single precision throughout, in
+// exactly this order, so every implementation of this contract gives the same
+// bits as transforming the whole grid with transformPoints volume by volume.
 //
-// Throws what checkMotionDocument throws, and std::invalid_argument when the
-// mask is not strictly increasing or holds an index outside the grid.
+// Throws what checkMotionDocument throws; std::invalid_argument when the mask
+// is not strictly increasing or holds an index outside the grid, or when AVX2
+// is asked for on a CPU without it.
 DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
-                                     const float extent[3], const SdmDocument& motion);
+                                     const float extent[3], const SdmDocument& motion,
+                                     KernelOptions options = {});
 
 }  // namespace tsl
 

@@ -146,6 +146,13 @@ PointSet transformPoints(const PointSet& points, const Matrix4& m) {
   return out;
 }
 
+GridAxis gridAxis(std::int32_t dim, float extent) {
+  GridAxis axis;
+  axis.step = extent / static_cast<float>(dim);
+  axis.origin = (axis.step - extent) * 0.5f;
+  return axis;
+}
+
 PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, float extentX,
                       float extentY, float extentZ) {
   if (dimX < 0 || dimY < 0 || dimZ < 0) {
@@ -162,22 +169,19 @@ PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, f
                             std::to_string(dimY) + " x " + std::to_string(dimZ) +
                             " is too large");
   }
-  const float sx = extentX / static_cast<float>(dimX);
-  const float sy = extentY / static_cast<float>(dimY);
-  const float sz = extentZ / static_cast<float>(dimZ);
-  const float ox = (sx - extentX) * 0.5f;
-  const float oy = (sy - extentY) * 0.5f;
-  const float oz = (sz - extentZ) * 0.5f;
+  const GridAxis ax = gridAxis(dimX, extentX);
+  const GridAxis ay = gridAxis(dimY, extentY);
+  const GridAxis az = gridAxis(dimZ, extentZ);
 
   PointSet points(nx * ny * nz);
   float* out = points.data();
   std::size_t k = 0;
   for (std::int32_t z = 0; z < dimZ; ++z) {
-    const float pz = static_cast<float>(z) * sz + oz;
+    const float pz = az.centre(z);
     for (std::int32_t y = 0; y < dimY; ++y) {
-      const float py = static_cast<float>(y) * sy + oy;
+      const float py = ay.centre(y);
       for (std::int32_t x = 0; x < dimX; ++x) {
-        out[k++] = static_cast<float>(x) * sx + ox;
+        out[k++] = ax.centre(x);
         out[k++] = py;
         out[k++] = pz;
       }

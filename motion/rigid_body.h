@@ -103,9 +103,20 @@ Matrix4 motionMatrix(const ParameterArray& parameters);
 // translation in column 3; a new set of the same length.
 PointSet transformPoints(const PointSet& points, const Matrix4& matrix);
 
+// One axis of a voxel grid of dim voxels spanning extent millimetres, centred
+// on the origin: voxel i has its centre at float(i) * step + origin, where
+// step = extent / float(dim) and origin = (step - extent) * 0.5.
+struct GridAxis {
+  float step = 0.0f;
+  float origin = 0.0f;
+
+  float centre(std::int32_t i) const { return static_cast<float>(i) * step + origin; }
+};
+GridAxis gridAxis(std::int32_t dim, float extent);
+
 // The centres of a dimX x dimY x dimZ voxel grid that spans extent millimetres
 // per axis, centred on the origin; point (z*dimY + y)*dimX + x is voxel
-// (x, y, z). Throws std::invalid_argument when a dimension is negative and
+// (x, y, z), its coordinates those of gridAxis. Throws std::invalid_argument when a dimension is negative and
 // std::length_error when the grid is too large to hold.
 PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, float extentX,
                       float extentY, float extentZ);

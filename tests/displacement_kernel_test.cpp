@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "designmatrix/io_error.h"
 #include "tests/support/hand_motion.h"
+#include "tests/support/reference_displacement.h"
 
 namespace tsl::testing {
 namespace {
@@ -26,6 +29,87 @@ SdmDocument motionDocument(const std::vector<std::vector<float>>& rows, std::siz
     doc.addPredictor(std::move(column), std::move(name), 0, 0, 0);
   }
   return doc;
+}
+
+// Uniform in [low, high), from the generator's bits alone (the standard
+// distributions may differ between libraries).
+float uniform(std::mt19937& g, float low, float high) {
+  return low + (high - low) * static_cast<float>(g() >> 8) / 16777216.0f;
+}
+
+SdmDocument randomMotion(std::mt19937& g, std::size_t volumes) {
+  std::vector<std::vector<float>> rows;
+  for (std::size_t j = 0; j < volumes; ++j) {
+    // Mostly small head motion, now and then a large turn.
+    const float turn = g() % 8 == 0 ? 180.0f : 4.0f;
+    rows.push_back({uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -turn, turn),
+                    uniform(g, -turn, turn), uniform(g, -turn, turn)});
+  }
+  return motionDocument(rows);
+}
+
+// Every map of a and b holds the same bytes.
+::testing::AssertionResult sameBits(const DisplacementMaps& a, const DisplacementMaps& b) {
+  const auto ma = mapsInOrder(a);
+  const auto mb = mapsInOrder(b);
+  for (std::size_t i = 0; i < ma.size(); ++i) {
+    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() ||
+        std::memcmp(ma[i]->data(), mb[i]->data(), ma[i]->size() * sizeof(float)) != 0) {
+      return ::testing::AssertionFailure() << "map " << i << " differs";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<KernelInstructions> instructionSets() {
+  std::vector<KernelInstructions> sets{KernelInstructions::baseline};
+  if (cpuHasAvx2()) sets.push_back(KernelInstructions::avx2);
+  return sets;
+}
+
+TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
+  std::mt19937 g(20261208);
+  int compared = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    // Up to 40 x 17 x 9 voxels: several tiles, and grids smaller than one.
+    const Dim3 dims{static_cast<std::int32_t>(1 + g() % 40), static_cast<std::int32_t>(1 + g() % 17),
+                    static_cast<std::int32_t>(1 + g() % 9)};
+    const float extent[3] = {static_cast<float>(dims.x) * uniform(g, 0.5f, 4.0f),
+                             static_cast<float>(dims.y) * uniform(g, 0.5f, 4.0f),
+                             static_cast<float>(dims.z) * uniform(g, 0.5f, 6.0f)};
+    const std::size_t voxels = Volume::elementCount(dims);
+    // A single volume in some trials.
+    const SdmDocument motion = randomMotion(g, trial % 5 == 0 ? 1 : 1 + g() % 30);
+
+    std::vector<std::int32_t> full, sparse, ends;
+    for (std::size_t v = 0; v < voxels; ++v) {
+      full.push_back(static_cast<std::int32_t>(v));
+      if (g() % 10 == 0) sparse.push_back(static_cast<std::int32_t>(v));
+    }
+    ends.push_back(0);
+    if (voxels > 1) ends.push_back(static_cast<std::int32_t>(voxels - 1));
+    for (const auto& mask : {std::vector<std::int32_t>{}, full, sparse, ends}) {
+      const DisplacementMaps expected = referenceDisplacement(mask, dims, extent, motion);
+      for (const KernelInstructions set : instructionSets()) {
+        for (const unsigned threads : {1u, 2u, 5u}) {
+          EXPECT_TRUE(sameBits(computeDisplacement(mask, dims, extent, motion, {set, threads}), expected))
+              << "trial " << trial << ", grid " << dims.x << " x " << dims.y << " x " << dims.z << ", "
+              << mask.size() << " masked voxels, instructions " << static_cast<int>(set) << ", "
+              << threads << " threads";
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 40 * 4 * 3 * static_cast<int>(instructionSets().size()));
+}
+
+TEST(DisplacementKernel, AskingForAvx2WithoutItIsRefused) {
+  if (cpuHasAvx2()) GTEST_SKIP() << "this CPU has AVX2";
+  const float extent[3] = {1.0f, 1.0f, 1.0f};
+  EXPECT_THROW(computeDisplacement({0}, Dim3{1, 1, 1}, extent, motionDocument({{0, 0, 0, 0, 0, 0}}),
+                                   {KernelInstructions::avx2, 1}),
+               std::invalid_argument);
 }
 
 TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {

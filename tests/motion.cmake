@@ -5,5 +5,9 @@ tessel_add_test(rigid_body_test SOURCES rigid_body_test.cpp LIBS tessel_core)
 tessel_add_test(volume_test SOURCES volume_test.cpp LIBS tessel_core)
 tessel_add_test(map_export_test SOURCES map_export_test.cpp LIBS tessel_host)
 tessel_add_test(motion_series_test SOURCES motion_series_test.cpp LIBS tessel_core)
-tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_core)
+tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_test_support tessel_core)
 tessel_add_test(e2e_displacement_test SOURCES e2e_displacement_test.cpp LIBS tessel_test_support tessel_examples)
+
+# The plain whole-grid computation the fast kernel is checked against (also
+# used by the benchmark).
+target_sources(tessel_test_support PRIVATE support/reference_displacement.cpp)
