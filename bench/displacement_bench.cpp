@@ -115,19 +115,19 @@ struct RunFiles {
 };
 
 RunFiles writeRun(const fs::path& dir, const RunShape& s) {
-  tsl::FmrSpec spec;
-  spec.prefix = s.name;
-  spec.volumes = s.volumes;
-  spec.slices = s.slices;
-  spec.resolutionX = s.dimX;
-  spec.resolutionY = s.dimY;
-  spec.inplaneResolutionX = kVoxelMm;
-  spec.inplaneResolutionY = kVoxelMm;
-  spec.sliceThickness = 3.0f;
-  spec.sliceGap = kSliceMm - 3.0f;
+  tsl::FmrSpec layout;
+  layout.prefix = s.name;
+  layout.volumes = s.volumes;
+  layout.slices = s.slices;
+  layout.resolutionX = s.dimX;
+  layout.resolutionY = s.dimY;
+  layout.inplaneResolutionX = kVoxelMm;
+  layout.inplaneResolutionY = kVoxelMm;
+  layout.sliceThickness = 3.0f;
+  layout.sliceGap = kSliceMm - 3.0f;
   const RunFiles files{(dir / (std::string(s.name) + ".fmr")).string(),
                        (dir / (std::string(s.name) + "_3DMC.sdm")).string()};
-  tsl::writeFmrHeader(files.fmr, spec);
+  tsl::writeFmrHeader(files.fmr, layout);
   tsl::writeStc((dir / (std::string(s.name) + ".stc")).string(), s.dimX, s.dimY, s.slices, s.volumes,
                 [&s](int x, int y, int z, int t) { return intensity(s, x, y, z, t); }, false);
   tsl::writeHostMotionSdm(files.sdm, motionOf(s.volumes));
