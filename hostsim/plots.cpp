@@ -128,19 +128,25 @@ std::string renderSvg(const Plot& plot) {
          (plot.positioned ? std::to_string(plot.positionX) + "," + std::to_string(plot.positionY)
                           : std::string("not set")) +
          "</desc>\n";
-  svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  // Colour theme 1 is drawn dark, as a plot window with light curves (the
+  // near-white relative RMS curve, for one) needs; every other theme light.
+  const bool dark = plot.colourTheme == 1;
+  const std::string paper = dark ? "rgb(32,32,36)" : "white";
+  const std::string ink = dark ? "rgb(230,230,230)" : "black";
+  svg += "<rect width=\"100%\" height=\"100%\" fill=\"" + paper + "\"/>\n";
   svg += "<text x=\"" + number(width / 2) +
-         "\" y=\"24\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"16\">" +
+         "\" y=\"24\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"16\" fill=\"" +
+         ink + "\">" +
          xmlEscape(plot.title) + "</text>\n";
   svg += "<defs><clipPath id=\"frame\"><rect x=\"" + number(left) + "\" y=\"" + number(top) +
          "\" width=\"" + number(right - left) + "\" height=\"" + number(bottom - top) +
          "\"/></clipPath></defs>\n";
   svg += "<rect x=\"" + number(left) + "\" y=\"" + number(top) + "\" width=\"" +
          number(right - left) + "\" height=\"" + number(bottom - top) +
-         "\" fill=\"none\" stroke=\"black\"/>\n";
+         "\" fill=\"none\" stroke=\"" + ink + "\"/>\n";
 
   // Axis labels: both ends of each range, and the zero line when inside.
-  const std::string labelStyle = "font-family=\"sans-serif\" font-size=\"12\"";
+  const std::string labelStyle = "font-family=\"sans-serif\" font-size=\"12\" fill=\"" + ink + "\"";
   for (const double y : {yLow, yHigh}) {
     svg += "<text class=\"y-label\" x=\"" + number(left - 6) + "\" y=\"" + number(py(y) + 4) +
            "\" text-anchor=\"end\" " + labelStyle + ">" + label(y) + "</text>\n";
@@ -185,7 +191,7 @@ std::string renderSvg(const Plot& plot) {
     svg += "<rect x=\"" + number(legendLeft) + "\" y=\"" + number(top) + "\" width=\"" +
            number(right - legendLeft) + "\" height=\"" +
            number(kLegendRowHeight * static_cast<double>(plot.curves.size()) + 6) +
-           "\" fill=\"white\" fill-opacity=\"0.8\" stroke=\"gray\"/>\n";
+           "\" fill=\"" + paper + "\" fill-opacity=\"0.8\" stroke=\"gray\"/>\n";
     for (std::size_t c = 0; c < plot.curves.size(); ++c) {
       const double y = top + kLegendRowHeight * static_cast<double>(c + 1);
       svg += "<line x1=\"" + number(legendLeft + 6) + "\" y1=\"" + number(y - 4) + "\" x2=\"" +

@@ -45,8 +45,9 @@ std::string xmlEscape(std::string_view text);
 // a size <= 0): frame, curves as polylines in their colours and line sizes
 // (broken at non-finite values, clipped to the frame), the x range of the data,
 // the y range asked for, the title, and the legend with the curve names when
-// it was shown. The settings without a drawing of their own (theme, legend
-// settings, position) are recorded in the SVG's desc element.
+// it was shown. Colour theme 1 is drawn on a dark background (light text),
+// every other theme on white. The theme, the legend settings and the
+// position are recorded in the SVG's desc element.
 std::string renderSvg(const Plot& plot);
 
 }  // namespace tsl::hostsim

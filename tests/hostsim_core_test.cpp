@@ -377,6 +377,11 @@ TEST(HostsimPlots, SvgShowsCurvesTitleLegendAndRange) {
   EXPECT_THAT(svg, HasSubstr(">3</text>"));
   EXPECT_THAT(svg, HasSubstr("legend 1 3"));
   EXPECT_THAT(svg, Not(HasSubstr("<mm>")));
+  // Theme 1 is dark, so the near-white curve shows; others are white.
+  EXPECT_THAT(svg, HasSubstr("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>"));
+  plot.colourTheme = 1;
+  EXPECT_THAT(renderSvg(plot), HasSubstr("<rect width=\"100%\" height=\"100%\" fill=\"rgb(32,32,36)\"/>"));
+  EXPECT_THAT(renderSvg(plot), HasSubstr("fill=\"rgb(230,230,230)\">run1_3DMC.sdm"));
   // The NaN breaks the second curve in two; the first is one polyline.
   std::size_t polylines = 0;
   for (std::size_t at = svg.find("<polyline"); at != std::string::npos;
