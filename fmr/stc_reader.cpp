@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <vector>
@@ -49,10 +50,14 @@ StcLayout layoutOf(const FmrFileHeader& header) {
   if (!header.Prefix.present) throw IOError("FMR file " + header.path + ": Prefix is missing");
 
   const std::int64_t voxels = std::int64_t{columns} * rows * slices;
+  const std::string grid = "a volume of " + std::to_string(columns) + " x " + std::to_string(rows) + " x " +
+                           std::to_string(slices) + " voxels";
   if (voxels > std::numeric_limits<std::int32_t>::max()) {
-    throw IOError("FMR file " + header.path + ": a volume of " + std::to_string(columns) + " x " +
-                  std::to_string(rows) + " x " + std::to_string(slices) + " voxels is too large");
+    throw IOError("FMR file " + header.path + ": " + grid + " is too large");
   }
+  // Empty volumes take no byte of the file, so its size would not bound how
+  // many of them are made.
+  if (voxels == 0) throw IOError("FMR file " + header.path + ": " + grid + " holds no voxel");
   StcLayout layout;
   layout.path = stcPathOf(header);
   layout.dims = Dim3{columns, rows, slices};
@@ -73,12 +78,19 @@ std::string describeSize(const FmrFileHeader& header, const StcLayout& layout) {
          std::to_string(layout.bytesPerValue()) + " bytes";
 }
 
+// glibc opens a folder for reading, and seeking to its end then reports a
+// size of 2^63 - 1 bytes; a folder is an STC file that does not open.
+bool isFolder(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(path, ignored);
+}
+
 // The open STC file, its size checked against the layout.
 class StcFile {
  public:
   StcFile(const FmrFileHeader& header, const StcLayout& layout)
       : path_(layout.path), in_(layout.path, std::ios::binary) {
-    if (!in_) throw OpenFileError("Failed opening STC for reading: " + path_);
+    if (!in_ || isFolder(path_)) throw OpenFileError("Failed opening STC for reading: " + path_);
     in_.seekg(0, std::ios::end);
     const std::streamoff size = in_.tellg();
     in_.seekg(0, std::ios::beg);

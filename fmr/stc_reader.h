@@ -23,10 +23,11 @@ std::string stcPathOf(const FmrFileHeader& header);
 //
 // Before anything is allocated or read, throws IOError naming the FMR file and
 // the key when NrOfVolumes, NrOfSlices, ResolutionX, ResolutionY or Prefix is
-// absent, or one of the four counts is negative, or a volume would not fit a
-// 32-bit element count; OpenFileError ("Failed opening STC for reading: " +
-// STC path) when the STC file cannot be opened; and IOError naming the STC
-// file and both sizes when its size differs from the one the header announces.
+// absent, or one of the four counts is negative, or a volume would hold no
+// voxel or more than a 32-bit element count; OpenFileError ("Failed opening
+// STC for reading: " + STC path) when the STC file cannot be opened (a folder
+// of that name included); and IOError naming the STC file and both sizes when
+// its size differs from the one the header announces.
 // A failed read throws IOError naming the STC file. On any error the voxel
 // data are left as they were.
 void readStcData(FmrFileHeader& header);

@@ -128,22 +128,20 @@ TEST_F(Faults, UnreadableStc) {
   Snapshot before = snapshot(dir.path());
   expectRefused(displacement(fmr, sdm), "Failed opening STC for reading: " + stc, before, dir.path());
 
+  // A folder in the STC file's place is a file that does not open (not one
+  // of 2^63 - 1 bytes, as seeking to a folder's end reports on Linux).
   fs::create_directory(stc);
   before = snapshot(dir.path());
-  SimulatorRun run = displacement(fmr, sdm);
-  ASSERT_EQ(run.messages().size(), 1u) << run.describe();
-  EXPECT_EQ(run.messages()[0].rfind("Error: ", 0), 0u) << run.messages()[0];
-  EXPECT_NE(run.messages()[0].find(stc), std::string::npos) << run.messages()[0];
-  EXPECT_EQ(snapshot(dir.path()), before);
+  expectRefused(displacement(fmr, sdm), "Failed opening STC for reading: " + stc, before, dir.path());
   fs::remove(stc);
 
   writeFile(stc, bytes.substr(0, bytes.size() - 1));
   before = snapshot(dir.path());
-  run = displacement(fmr, sdm);
-  ASSERT_EQ(run.messages().size(), 1u) << run.describe();
-  EXPECT_EQ(run.messages()[0].rfind("Error: ", 0), 0u) << run.messages()[0];
-  EXPECT_NE(run.messages()[0].find(stc), std::string::npos) << run.messages()[0];
-  EXPECT_EQ(snapshot(dir.path()), before);
+  const SimulatorRun run = displacement(fmr, sdm);
+  expectRefused(run,
+                "STC file " + stc + " holds 767 bytes, but its header " + fmr +
+                    " announces 768 bytes (2 slices x 12 volumes x 4 rows x 4 columns x 2 bytes)",
+                before, dir.path());
   EXPECT_TRUE(run.calls("zrSaveMAPsOfCurrentFMR").empty());
 }
 
@@ -203,11 +201,20 @@ TEST_F(Faults, FullDisk) {
     }
   }
   const Snapshot before = snapshot(folder);
-  const SimulatorRun run = confound(sdm);
-  ASSERT_EQ(run.messages().size(), 1u) << run.describe();
-  EXPECT_EQ(run.messages()[0].rfind("Error: ", 0), 0u) << run.messages()[0];
-  EXPECT_NE(run.messages()[0].find("run1_3DMC_spikes.sdm"), std::string::npos) << run.messages()[0];
-  EXPECT_EQ(snapshot(folder), before);
+  // The temporary file is created, its bytes do not fit: it is removed.
+  expectRefused(confound(sdm), "Failed writing file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
+                folder);
+}
+#else
+// These two faults need a mount made on the Linux side (as root, folder
+// permissions stop nothing). A Windows process, under wine too, cannot make
+// one; the tests are reported as skipped rather than left out.
+TEST_F(Faults, OutputFolderWithoutWritePermission) {
+  GTEST_SKIP() << "a read-only folder needs a Linux bind mount, which a Windows process cannot make";
+}
+
+TEST_F(Faults, FullDisk) {
+  GTEST_SKIP() << "a full disk needs a small Linux tmpfs mount, which a Windows process cannot make";
 }
 #endif
 

@@ -120,6 +120,27 @@ TEST_F(StcTest, FileSizeMustMatchTheHeader) {
   writeHeaderText("NrOfVolumes: 1\nNrOfSlices: 2\nResolutionX: 46341\nResolutionY: 46341\nPrefix: run\n");
   EXPECT_EQ(errorOf(fmrPath()),
             "FMR file " + fmrPath() + ": a volume of 46341 x 46341 x 2 voxels is too large");
+
+  // Volumes without voxels take no byte of the file, so the size check
+  // cannot bound their number: an empty STC file would pass for two billion
+  // of them.
+  writeFile(stcPath(), "");
+  for (const std::string grid : {"ResolutionX: 0\nResolutionY: 4\nNrOfSlices: 2\n",
+                                 "ResolutionX: 4\nResolutionY: 0\nNrOfSlices: 2\n",
+                                 "ResolutionX: 4\nResolutionY: 4\nNrOfSlices: 0\n"}) {
+    writeHeaderText("NrOfVolumes: 2147483647\n" + grid + "Prefix: run\n");
+    const FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
+    const std::string expected = "FMR file " + fmrPath() + ": a volume of " + std::to_string(h.ResolutionX.value) +
+                                 " x " + std::to_string(h.ResolutionY.value) + " x " +
+                                 std::to_string(h.NrOfSlices.value) + " voxels holds no voxel";
+    EXPECT_EQ(errorOf(fmrPath()), expected);
+    try {
+      readFirstVolume(h);
+      FAIL() << "no error";
+    } catch (const IOError& e) {
+      EXPECT_EQ(std::string(e.what()), expected);
+    }
+  }
 }
 
 TEST_F(StcTest, RequiredKeysMissingOrNegative) {
@@ -147,6 +168,12 @@ TEST_F(StcTest, MissingStcFileNamesItsFullPath) {
   writeHeader(1, 1, 1, 1, 1);
   EXPECT_EQ(errorOf(fmrPath()), "Failed opening STC for reading: " + stcPath());
   EXPECT_THROW(readFmrFileHeader(fmrPath(), true), OpenFileError);
+  // A folder of that name is no STC file: on Linux it opens, and seeking to
+  // its end reports 2^63 - 1 bytes.
+  std::filesystem::create_directory(stcPath());
+  EXPECT_EQ(errorOf(fmrPath()), "Failed opening STC for reading: " + stcPath());
+  EXPECT_THROW(readFirstVolume(readFmrFileHeader(fmrPath(), false)), OpenFileError);
+  std::filesystem::remove(stcPath());
 
   // A failed read leaves the voxel data as they were.
   FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
