@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -50,15 +49,9 @@ SdmDocument randomMotion(std::mt19937& g, std::size_t volumes) {
 
 // Every map of a and b holds the same bytes.
 ::testing::AssertionResult sameBits(const DisplacementMaps& a, const DisplacementMaps& b) {
-  const auto ma = mapsInOrder(a);
-  const auto mb = mapsInOrder(b);
-  for (std::size_t i = 0; i < ma.size(); ++i) {
-    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() ||
-        std::memcmp(ma[i]->data(), mb[i]->data(), ma[i]->size() * sizeof(float)) != 0) {
-      return ::testing::AssertionFailure() << "map " << i << " differs";
-    }
-  }
-  return ::testing::AssertionSuccess();
+  const int differing = firstDifferentMap(a, b);
+  if (differing < 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "map " << differing << " differs";
 }
 
 std::vector<KernelInstructions> instructionSets() {

@@ -1,6 +1,7 @@
 #include "tests/support/reference_displacement.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "motion/rigid_body.h"
@@ -51,6 +52,18 @@ DisplacementMaps referenceDisplacement(const std::vector<std::int32_t>& mask, Di
 std::vector<const Volume*> mapsInOrder(const DisplacementMaps& maps) {
   return {&maps.meanAbsolute, &maps.maxAbsolute, &maps.meanRelative, &maps.maxRelative,
           &maps.maxAbsoluteX, &maps.maxAbsoluteY, &maps.maxAbsoluteZ};
+}
+
+int firstDifferentMap(const DisplacementMaps& a, const DisplacementMaps& b) {
+  const auto ma = mapsInOrder(a);
+  const auto mb = mapsInOrder(b);
+  for (std::size_t i = 0; i < ma.size(); ++i) {
+    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() ||
+        std::memcmp(ma[i]->data(), mb[i]->data(), ma[i]->size() * sizeof(float)) != 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
 }
 
 }  // namespace tsl::testing

@@ -19,6 +19,10 @@ DisplacementMaps referenceDisplacement(const std::vector<std::int32_t>& mask, Di
 // The seven maps in a fixed order, for comparing two results map by map.
 std::vector<const Volume*> mapsInOrder(const DisplacementMaps& maps);
 
+// The position in mapsInOrder of the first map whose grid or bytes differ
+// between a and b; -1 when all seven are the same bit for bit.
+int firstDifferentMap(const DisplacementMaps& a, const DisplacementMaps& b);
+
 }  // namespace tsl::testing
 
 #endif
