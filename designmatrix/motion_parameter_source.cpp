@@ -1,5 +1,7 @@
 #include "designmatrix/motion_parameter_source.h"
 
+#include <stdexcept>
+
 #include "designmatrix/mdm_document.h"
 #include "designmatrix/path_functions.h"
 
@@ -18,6 +20,15 @@ std::vector<SdmDocument> loadDesignMatrices(const std::string& path) {
     for (const std::string& sdmPath : mdm.sdmPaths) documents.emplace_back(sdmPath);
   }
   for (const SdmDocument& document : documents) requireMotionParameters(document);
+  return documents;
+}
+
+std::vector<SdmDocument> loadMotionDocuments(const std::string& path) {
+  std::vector<SdmDocument> documents = loadDesignMatrices(path);
+  if (documents.empty()) {
+    if (path.empty()) throw std::runtime_error("No motion file chosen: choose the 3DMC SDM or MDM first");
+    throw std::runtime_error("Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
+  }
   return documents;
 }
 

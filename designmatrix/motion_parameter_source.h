@@ -20,6 +20,13 @@ namespace tsl {
 // relocation and that check throw; no partial list is returned.
 std::vector<SdmDocument> loadDesignMatrices(const std::string& path);
 
+// loadDesignMatrices for a task that needs at least one document: throws
+// std::runtime_error "No motion file chosen: choose the 3DMC SDM or MDM
+// first" for an empty path, and "Not an SDM or MDM file (the name must end
+// in .sdm or .mdm): " + path for any other path that yields no document, so
+// that a task never ends as if it had done its work.
+std::vector<SdmDocument> loadMotionDocuments(const std::string& path);
+
 }  // namespace tsl
 
 #endif

@@ -25,11 +25,7 @@ void tessel::selectMotionFile() {
                                 "3D Motion Correction (*_3DMC.sdm *_3DMC.mdm)", chosen)) {
     throw std::runtime_error("You must choose a valid file!");
   }
-  const std::vector<tsl::SdmDocument> documents = tsl::loadDesignMatrices(chosen);
-  if (documents.empty()) {
-    throw std::runtime_error("Not an SDM or MDM file (the name must end in .sdm or .mdm): " +
-                             chosen);
-  }
+  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(chosen);
   // A warning only: the header's count is compared, for an MDM that of its
   // first run.
   if (volumesOfCurrentRun() != documents.front().NrOfDataPoints.value) {

@@ -150,7 +150,7 @@ void exportSelected(const tsl::DisplacementMaps& maps, const Parameters& p, cons
 
 void tessel::computeDisplacementMaps() {
   const Parameters p = readParameters();
-  const std::vector<tsl::SdmDocument> documents = tsl::loadDesignMatrices(p.motionFile);
+  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(p.motionFile);
   // Every document is checked before anything is shown or added to the run.
   for (const tsl::SdmDocument& motion : documents) tsl::checkMotionDocument(motion);
 

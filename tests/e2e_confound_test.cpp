@@ -402,7 +402,11 @@ TEST_F(ConfoundTask, OtherExtensionsAndBadFiles) {
     writeFile(dir.file(name), text);
     const SimulatorRun run = confound(dir.file(name), "0.5", allModels());
     EXPECT_TRUE(taskLog(run).empty()) << run.describe();
-    EXPECT_TRUE(run.messages().empty()) << run.describe();
+    // Refused rather than finished with nothing done.
+    EXPECT_EQ(run.messages(), std::vector<std::string>{
+                                  "Error: Not an SDM or MDM file (the name must end in .sdm or .mdm): " +
+                                  dir.file(name)})
+        << run.describe();
   }
   EXPECT_EQ(filesIn(dir.path().string()),
             (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC.txt", "other_3DMC.SDM",

@@ -149,6 +149,27 @@ TEST_F(SelectMotionFile, RefusalsStoreNothing) {
   EXPECT_TRUE(stored(absent).empty());
 }
 
+// The tasks that use the chosen file refuse a path that yields no motion
+// document instead of finishing as if they had done their work.
+TEST_F(SelectMotionFile, TasksRefuseAPathThatIsNoMotionFile) {
+  const std::string text = dir.file("motion_3DMC.txt");
+  writeFile(text, hostMotionSdmText({{}}));
+  for (const std::string task : {"displacement", "confound"}) {
+    for (const std::string& path : {text, std::string()}) {
+      const SimulatorRun run = runSimulator({"--document-type", "1", "--param", "sdmfile=" + path, "--task", task});
+      EXPECT_EQ(run.exitCode, 0) << run.describe();
+      EXPECT_EQ(run.messages(),
+                std::vector<std::string>{path.empty()
+                                             ? "Error: No motion file chosen: choose the 3DMC SDM or MDM first"
+                                             : "Error: Not an SDM or MDM file (the name must end in .sdm or .mdm): " +
+                                                   path})
+          << task << "\n" << run.describe();
+      EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty()) << task;
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+}
+
 TEST_F(SelectMotionFile, MdmStudiesThatMovedAreRelocatedOnce) {
   const std::string root = dir.path().generic_string();
 
