@@ -1,7 +1,10 @@
 #include "motion/volume.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -20,14 +23,29 @@ std::size_t Volume::elementCount(Dim3 dims) {
   return static_cast<std::size_t>(count);
 }
 
-Volume::Volume(Dim3 dims)
-    : dim(dims), count_(elementCount(dims)), data_(new float[count_]) {}
+void Volume::Free::operator()(float* p) const noexcept { std::free(p); }
 
-Volume::Volume(Dim3 dims, float fill) : Volume(dims) { std::fill_n(data_.get(), count_, fill); }
+std::unique_ptr<float[], Volume::Free> Volume::allocate(std::size_t count, bool zeroed) {
+  // At least one element, so that success is never a null pointer.
+  const std::size_t n = std::max<std::size_t>(count, 1);
+  void* p = zeroed ? std::calloc(n, sizeof(float)) : std::malloc(n * sizeof(float));
+  if (p == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<float[], Free>(static_cast<float*>(p));
+}
+
+Volume::Volume(Dim3 dims) : dim(dims), count_(elementCount(dims)), data_(allocate(count_, false)) {}
+
+Volume::Volume(Dim3 dims, float fill)
+    : dim(dims),
+      count_(elementCount(dims)),
+      // calloc's zero bytes are +0.0f; -0 and every other value are written.
+      data_(allocate(count_, std::bit_cast<std::uint32_t>(fill) == 0)) {
+  if (std::bit_cast<std::uint32_t>(fill) != 0) std::fill_n(data_.get(), count_, fill);
+}
 
 Volume::Volume(const Volume& other) : dim(other.dim), count_(other.count_) {
   if (other.data_) {
-    data_.reset(new float[count_]);
+    data_ = allocate(count_, false);
     std::copy_n(other.data_.get(), count_, data_.get());
   }
 }

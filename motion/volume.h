@@ -20,7 +20,8 @@ class Volume {
   // std::length_error naming the grid when a dimension is negative or the
   // element count does not fit in a 32-bit signed integer.
   explicit Volume(Dim3 dims);
-  // As above, every element set to fill.
+  // As above, every element set to fill. A fill of +0 takes memory the
+  // system hands out zeroed, so large zero volumes cost nothing until used.
   Volume(Dim3 dims, float fill);
   Volume(const Volume& other);
   Volume& operator=(const Volume& other);
@@ -42,8 +43,14 @@ class Volume {
   Dim3 dim;
 
  private:
+  struct Free {
+    void operator()(float* p) const noexcept;
+  };
+  // count floats, zeroed or not; throws std::bad_alloc.
+  static std::unique_ptr<float[], Free> allocate(std::size_t count, bool zeroed);
+
   std::size_t count_ = 0;
-  std::unique_ptr<float[]> data_;
+  std::unique_ptr<float[], Free> data_;
 };
 
 }  // namespace tsl
