@@ -7,11 +7,15 @@
 namespace tsl::hostsim {
 
 std::string writeFileAtomically(const std::string& path, const std::string& bytes) {
+  return writeFileAtomically(path, std::vector<std::string_view>{bytes});
+}
+
+std::string writeFileAtomically(const std::string& path, const std::vector<std::string_view>& parts) {
   const std::string temporary = path + ".part";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create " + temporary;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    for (const std::string_view part : parts) out.write(part.data(), static_cast<std::streamsize>(part.size()));
     out.close();
     if (!out) {
       std::error_code ignored;

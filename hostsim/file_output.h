@@ -3,6 +3,8 @@
 #define TESSEL_HOSTSIM_FILE_OUTPUT_H
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tsl::hostsim {
 
@@ -10,6 +12,8 @@ namespace tsl::hostsim {
 // Returns an empty text on success; otherwise the reason, and path is left as
 // it was.
 std::string writeFileAtomically(const std::string& path, const std::string& bytes);
+// The same for bytes given in parts, written one after the other.
+std::string writeFileAtomically(const std::string& path, const std::vector<std::string_view>& parts);
 
 }  // namespace tsl::hostsim
 

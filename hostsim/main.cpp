@@ -325,7 +325,10 @@ ZR_HOST_EXPORT void zrSaveMAPsOfCurrentFMR(const char* path) {
     problem = "no file name";
   } else {
     try {
-      problem = writeFileAtomically(path, niftiImage(h.maps.all(), h.run.voxelSize));
+      const std::string header = niftiHeader(h.maps.all(), h.run.voxelSize);
+      std::vector<std::string_view> parts{header};
+      for (const std::string_view data : niftiData(h.maps.all())) parts.push_back(data);
+      problem = writeFileAtomically(path, parts);
     } catch (const std::exception& error) {
       problem = error.what();
     }

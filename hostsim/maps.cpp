@@ -83,8 +83,8 @@ void applyMapRecord(const char* record, Map& map) {
   std::memcpy(&map.clusterSize, record + host::kMapClusterSizeOffset, sizeof map.clusterSize);
 }
 
-std::string niftiImage(const std::vector<std::unique_ptr<Map>>& maps,
-                       const std::array<float, 3>& voxelSize) {
+std::string niftiHeader(const std::vector<std::unique_ptr<Map>>& maps,
+                        const std::array<float, 3>& voxelSize) {
   if (maps.empty()) throw std::invalid_argument("the run has no maps");
   const std::array<int, 3> dims = maps.front()->dims;
   for (const auto& map : maps) {
@@ -129,22 +129,22 @@ std::string niftiImage(const std::vector<std::unique_ptr<Map>>& maps,
   // voxel indices scaled by pixdim give millimetres.
   putI16(bytes, kQformCode, kNiftiScannerAnatomical);
   std::memcpy(&bytes[kMagic], "n+1", 4);
+  return bytes;
+}
 
-  // Little-endian floats, map after map: a plain copy on little-endian
-  // machines (the maps of a large run are tens of megabytes).
-  std::size_t offset = bytes.size();
-  bytes.resize(offset + 4 * maps.size() * maps.front()->values.size());
+std::vector<std::string_view> niftiData(const std::vector<std::unique_ptr<Map>>& maps) {
+  static_assert(std::endian::native == std::endian::little, "NIfTI data are written as they are in memory");
+  std::vector<std::string_view> chunks;
   for (const auto& map : maps) {
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&bytes[offset], map->values.data(), 4 * map->values.size());
-      offset += 4 * map->values.size();
-    } else {
-      for (const float value : map->values) {
-        putFloat(bytes, offset, value);
-        offset += 4;
-      }
-    }
+    chunks.emplace_back(reinterpret_cast<const char*>(map->values.data()), 4 * map->values.size());
   }
+  return chunks;
+}
+
+std::string niftiImage(const std::vector<std::unique_ptr<Map>>& maps,
+                       const std::array<float, 3>& voxelSize) {
+  std::string bytes = niftiHeader(maps, voxelSize);
+  for (const std::string_view chunk : niftiData(maps)) bytes += chunk;
   return bytes;
 }
 

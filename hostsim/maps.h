@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsl::hostsim {
@@ -56,6 +57,13 @@ void applyMapRecord(const char* record, Map& map);
 // grids differ, or a grid does not fit NIfTI-1 (dims 1 to 32767).
 std::string niftiImage(const std::vector<std::unique_ptr<Map>>& maps,
                        const std::array<float, 3>& voxelSize);
+
+// The same file in parts, for writing without a copy: the 352 bytes before
+// the data (throws as niftiImage does), and each map's floats as they lie in
+// memory (this simulator is built for little-endian machines only).
+std::string niftiHeader(const std::vector<std::unique_ptr<Map>>& maps,
+                        const std::array<float, 3>& voxelSize);
+std::vector<std::string_view> niftiData(const std::vector<std::unique_ptr<Map>>& maps);
 
 }  // namespace tsl::hostsim
 
