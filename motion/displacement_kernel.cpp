@@ -118,13 +118,17 @@ struct alignas(64) Tile {
     const float r = std::sqrt((ry * ry + rx * rx) + rz * rz);
     sumA[k] += a;
     sumR[k] += r;
-    // Raised where the new value is not smaller: a not-a-number never is.
-    maxA[k] = a >= maxA[k] ? a : maxA[k];
-    maxR[k] = r >= maxR[k] ? r : maxR[k];
+    // Raised where the new value is not smaller; a not-a-number never is.
+    // Written with > (one max instruction): where the two are equal they
+    // are the same bits, since every value here is +0 or more (a sum of
+    // squares is never -0, nor is its root or an absolute value) and the
+    // stored ones start at +0.
+    maxA[k] = a > maxA[k] ? a : maxA[k];
+    maxR[k] = r > maxR[k] ? r : maxR[k];
     const float ax = std::fabs(dx), ay = std::fabs(dy), az = std::fabs(dz);
-    maxX[k] = ax >= maxX[k] ? ax : maxX[k];
-    maxY[k] = ay >= maxY[k] ? ay : maxY[k];
-    maxZ[k] = az >= maxZ[k] ? az : maxZ[k];
+    maxX[k] = ax > maxX[k] ? ax : maxX[k];
+    maxY[k] = ay > maxY[k] ? ay : maxY[k];
+    maxZ[k] = az > maxZ[k] ? az : maxZ[k];
     px[k] = nx;
     py[k] = ny;
     pz[k] = nz;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -71,8 +72,15 @@ TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
                              static_cast<float>(dims.y) * uniform(g, 0.5f, 4.0f),
                              static_cast<float>(dims.z) * uniform(g, 0.5f, 6.0f)};
     const std::size_t voxels = Volume::elementCount(dims);
-    // A single volume in some trials.
-    const SdmDocument motion = randomMotion(g, trial % 5 == 0 ? 1 : 1 + g() % 30);
+    // A single volume in some trials; in others a row with an infinite or
+    // not-a-number parameter, which must not raise any maximum it does not
+    // raise in the plain computation.
+    SdmDocument motion = randomMotion(g, trial % 5 == 0 ? 1 : 1 + g() % 30);
+    if (trial % 7 == 3) {
+      const std::size_t row = g() % motion.columns[0].size();
+      motion.columns[g() % 6][row] = trial % 2 == 0 ? std::numeric_limits<float>::infinity()
+                                                    : std::numeric_limits<float>::quiet_NaN();
+    }
 
     std::vector<std::int32_t> full, sparse, ends;
     for (std::size_t v = 0; v < voxels; ++v) {

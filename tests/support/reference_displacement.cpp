@@ -54,12 +54,28 @@ std::vector<const Volume*> mapsInOrder(const DisplacementMaps& maps) {
           &maps.maxAbsoluteX, &maps.maxAbsoluteY, &maps.maxAbsoluteZ};
 }
 
+namespace {
+
+// Same bits, or both not-a-number: a NaN's sign and payload depend on which
+// operand of a commutative operation the compiler puts first, and carry no
+// meaning.
+bool sameValues(const Volume& a, const Volume& b) {
+  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0) return true;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::memcmp(a.data() + i, b.data() + i, sizeof(float)) != 0 && !(std::isnan(a[i]) && std::isnan(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int firstDifferentMap(const DisplacementMaps& a, const DisplacementMaps& b) {
   const auto ma = mapsInOrder(a);
   const auto mb = mapsInOrder(b);
   for (std::size_t i = 0; i < ma.size(); ++i) {
-    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() ||
-        std::memcmp(ma[i]->data(), mb[i]->data(), ma[i]->size() * sizeof(float)) != 0) {
+    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() || !sameValues(*ma[i], *mb[i])) {
       return static_cast<int>(i);
     }
   }

@@ -20,7 +20,8 @@ DisplacementMaps referenceDisplacement(const std::vector<std::int32_t>& mask, Di
 std::vector<const Volume*> mapsInOrder(const DisplacementMaps& maps);
 
 // The position in mapsInOrder of the first map whose grid or bytes differ
-// between a and b; -1 when all seven are the same bit for bit.
+// between a and b; -1 when all seven are the same bit for bit (where both
+// hold a not-a-number, its sign and payload bits may differ).
 int firstDifferentMap(const DisplacementMaps& a, const DisplacementMaps& b);
 
 }  // namespace tsl::testing
