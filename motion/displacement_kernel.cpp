@@ -54,7 +54,7 @@ void checkMask(const std::vector<std::int32_t>& mask, std::size_t voxels) {
   }
 }
 
-// What every tile needs: the mask, the grid's axes, the matrices, the maps.
+// What every tile needs: the mask, the grid's axes, the matrices, the results.
 struct KernelInput {
   const std::int32_t* mask;
   std::size_t maskSize;
@@ -62,7 +62,7 @@ struct KernelInput {
   GridAxis axes[3];
   const MotionRows* rows;
   std::size_t volumes;
-  DisplacementMaps* maps;
+  MaskedMeasures* out;
 };
 
 // A tile's voxels as separate arrays, so that the inner loop runs over
@@ -136,13 +136,13 @@ struct alignas(64) Tile {
 }
 
 // Tiles [firstTile, endTile): each tile's voxels through all volumes, then
-// its results into the maps. Tiles cover disjoint voxels.
+// its results. Tiles cover disjoint voxels.
 [[gnu::always_inline]] inline void runTiles(const KernelInput& in, Tile& t, std::size_t firstTile,
                                             std::size_t endTile) {
   const auto columns = static_cast<std::size_t>(in.dims.x);
   const auto rows = static_cast<std::size_t>(in.dims.y);
   const float divisor = static_cast<float>(in.volumes);
-  DisplacementMaps& maps = *in.maps;
+  MaskedMeasures& out = *in.out;
   for (std::size_t tileIndex = firstTile; tileIndex < endTile; ++tileIndex) {
     const std::size_t base = tileIndex * kTileVoxels;
     const std::size_t count = std::min(kTileVoxels, in.maskSize - base);
@@ -159,14 +159,13 @@ struct alignas(64) Tile {
     }
     for (std::size_t j = 0; j < in.volumes; ++j) moveTile(t, count, in.rows[j]);
     for (std::size_t k = 0; k < count; ++k) {
-      const auto v = static_cast<std::size_t>(in.mask[base + k]);
-      maps.meanAbsolute[v] = t.sumA[k] / divisor;
-      maps.meanRelative[v] = t.sumR[k] / divisor;
-      maps.maxAbsolute[v] = t.maxA[k];
-      maps.maxRelative[v] = t.maxR[k];
-      maps.maxAbsoluteX[v] = t.maxX[k];
-      maps.maxAbsoluteY[v] = t.maxY[k];
-      maps.maxAbsoluteZ[v] = t.maxZ[k];
+      out.meanAbsolute[base + k] = t.sumA[k] / divisor;
+      out.meanRelative[base + k] = t.sumR[k] / divisor;
+      out.maxAbsolute[base + k] = t.maxA[k];
+      out.maxRelative[base + k] = t.maxR[k];
+      out.maxAbsoluteX[base + k] = t.maxX[k];
+      out.maxAbsoluteY[base + k] = t.maxY[k];
+      out.maxAbsoluteZ[base + k] = t.maxZ[k];
     }
   }
 }
@@ -247,17 +246,25 @@ void checkMotionDocument(const SdmDocument& motion) {
   }
 }
 
-DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
-                                     const float extent[3], const SdmDocument& motion,
-                                     KernelOptions options) {
+MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                         const float extent[3], const SdmDocument& motion,
+                                         KernelOptions options) {
   checkMotionDocument(motion);
   const std::size_t voxels = Volume::elementCount(dims);
   checkMask(mask, voxels);
   const TileRunner runner = chooseRunner(options.instructions);
 
-  DisplacementMaps maps{Volume(dims, 0.0f), Volume(dims, 0.0f), Volume(dims, 0.0f),
-                        Volume(dims, 0.0f), Volume(dims, 0.0f), Volume(dims, 0.0f),
-                        Volume(dims, 0.0f)};
+  // Not cleared: the tiles write every element, each thread its own range,
+  // so the memory is first touched by the thread that fills it.
+  const std::size_t n = mask.size();
+  MaskedMeasures measures{n,
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n),
+                          std::make_unique_for_overwrite<float[]>(n)};
   const auto volumes = static_cast<std::size_t>(motion.NrOfDataPoints.value);
   const std::vector<MotionRows> rows = motionRowsOf(motion, volumes);
   const KernelInput in{mask.data(),
@@ -267,9 +274,30 @@ DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3
                         gridAxis(dims.z, extent[2])},
                        rows.data(),
                        volumes,
-                       &maps};
+                       &measures};
   const std::size_t tiles = (mask.size() + kTileVoxels - 1) / kTileVoxels;
   if (tiles > 0) runOnThreads(runner, in, tiles, options.threads);
+  return measures;
+}
+
+void expandToVolume(const float* values, const std::vector<std::int32_t>& mask, Volume& volume) {
+  std::fill_n(volume.data(), volume.size(), 0.0f);
+  for (std::size_t k = 0; k < mask.size(); ++k) volume[static_cast<std::size_t>(mask[k])] = values[k];
+}
+
+DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                     const float extent[3], const SdmDocument& motion,
+                                     KernelOptions options) {
+  const MaskedMeasures m = computeMaskedDisplacement(mask, dims, extent, motion, options);
+  DisplacementMaps maps{Volume(dims), Volume(dims), Volume(dims), Volume(dims),
+                        Volume(dims), Volume(dims), Volume(dims)};
+  expandToVolume(m.meanAbsolute.get(), mask, maps.meanAbsolute);
+  expandToVolume(m.maxAbsolute.get(), mask, maps.maxAbsolute);
+  expandToVolume(m.meanRelative.get(), mask, maps.meanRelative);
+  expandToVolume(m.maxRelative.get(), mask, maps.maxRelative);
+  expandToVolume(m.maxAbsoluteX.get(), mask, maps.maxAbsoluteX);
+  expandToVolume(m.maxAbsoluteY.get(), mask, maps.maxAbsoluteY);
+  expandToVolume(m.maxAbsoluteZ.get(), mask, maps.maxAbsoluteZ);
   return maps;
 }
 

@@ -4,6 +4,7 @@
 #define TESSEL_MOTION_DISPLACEMENT_KERNEL_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "designmatrix/sdm_document.h"
@@ -62,6 +63,22 @@ bool cpuHasAvx2();
 DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
                                      const float extent[3], const SdmDocument& motion,
                                      KernelOptions options = {});
+
+// The same measures over the mask alone: element k of each list belongs to
+// voxel mask[k]. Less memory than seven whole volumes; a volume is made of
+// one list when it is needed (expandToVolume).
+struct MaskedMeasures {
+  std::size_t count = 0;  // mask.size()
+  std::unique_ptr<float[]> meanAbsolute, maxAbsolute, meanRelative, maxRelative;
+  std::unique_ptr<float[]> maxAbsoluteX, maxAbsoluteY, maxAbsoluteZ;
+};
+MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                         const float extent[3], const SdmDocument& motion,
+                                         KernelOptions options = {});
+
+// Sets every element of volume to 0, then element mask[k] to values[k].
+// REQUIRES: values holds mask.size() floats, every index of mask inside volume.
+void expandToVolume(const float* values, const std::vector<std::int32_t>& mask, Volume& volume);
 
 }  // namespace tsl
 

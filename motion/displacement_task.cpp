@@ -125,24 +125,31 @@ float largestElement(const tsl::Volume& volume) {
   return *std::max_element(volume.data(), volume.data() + volume.size());
 }
 
-void exportSelected(const tsl::DisplacementMaps& maps, const Parameters& p, const std::string& base) {
+// Each selected measure becomes a volume of the run's grid (one at a time,
+// in the same memory) and goes to the host.
+void exportSelected(const tsl::MaskedMeasures& measures, const std::vector<std::int32_t>& mask,
+                    tsl::Dim3 dims, const Parameters& p, const std::string& base) {
   struct Export {
     bool selected;
-    const tsl::Volume& volume;
+    const float* values;
     const char* suffix;
   };
   // The fixed order in which the maps are added to the run.
   const Export exports[] = {
-      {p.maxAbsolute, maps.maxAbsolute, "_MaxAbsolute.map"},
-      {p.meanAbsolute, maps.meanAbsolute, "_MeanAbsolute.map"},
-      {p.meanRelative, maps.meanRelative, "_MeanRelative.map"},
-      {p.maxRelative, maps.maxRelative, "_MaxRelative.map"},
-      {p.maxAbsoluteX, maps.maxAbsoluteX, "_MaxAbsoluteX.map"},
-      {p.maxAbsoluteY, maps.maxAbsoluteY, "_MaxAbsoluteY.map"},
-      {p.maxAbsoluteZ, maps.maxAbsoluteZ, "_MaxAbsoluteZ.map"},
+      {p.maxAbsolute, measures.maxAbsolute.get(), "_MaxAbsolute.map"},
+      {p.meanAbsolute, measures.meanAbsolute.get(), "_MeanAbsolute.map"},
+      {p.meanRelative, measures.meanRelative.get(), "_MeanRelative.map"},
+      {p.maxRelative, measures.maxRelative.get(), "_MaxRelative.map"},
+      {p.maxAbsoluteX, measures.maxAbsoluteX.get(), "_MaxAbsoluteX.map"},
+      {p.maxAbsoluteY, measures.maxAbsoluteY.get(), "_MaxAbsoluteY.map"},
+      {p.maxAbsoluteZ, measures.maxAbsoluteZ.get(), "_MaxAbsoluteZ.map"},
   };
+  tsl::Volume volume;
   for (const Export& e : exports) {
-    if (e.selected) tsl::exportMap(e.volume, kMapLowerValue, largestElement(e.volume), base + e.suffix);
+    if (!e.selected) continue;
+    if (volume.size() == 0) volume = tsl::Volume(dims);
+    tsl::expandToVolume(e.values, mask, volume);
+    tsl::exportMap(volume, kMapLowerValue, largestElement(volume), base + e.suffix);
   }
 }
 
@@ -168,8 +175,8 @@ void tessel::computeDisplacementMaps() {
     plotMotion(copy, p);
     log() << tsl::kDisplayName << ">  Start calculating voxel specific motion in "
           << copy.NrOfDataPoints.value << " volumes" << std::flush;
-    const tsl::DisplacementMaps maps = tsl::computeDisplacement(mask, run.dims, extent, copy);
+    const tsl::MaskedMeasures measures = tsl::computeMaskedDisplacement(mask, run.dims, extent, copy);
     log() << tsl::kDisplayName << ">  Saving Maps" << std::flush;
-    exportSelected(maps, p, tsl::stripExtension(copy.path));
+    exportSelected(measures, mask, run.dims, p, tsl::stripExtension(copy.path));
   }
 }
