@@ -115,7 +115,7 @@ struct RunFiles {
 };
 
 RunFiles writeRun(const fs::path& dir, const RunShape& s) {
-  tsl::FmrSpec layout;
+  tsl::FmrLayout layout;
   layout.prefix = s.name;
   layout.volumes = s.volumes;
   layout.slices = s.slices;

@@ -95,7 +95,7 @@ std::int16_t toInt16(float value) {
 
 }  // namespace
 
-std::string fmrHeaderText(const FmrSpec& run) {
+std::string fmrHeaderText(const FmrLayout& run) {
   HeaderWriter w(run.crlf);
   const int interSliceTime =
       run.interSliceTime != 0 ? run.interSliceTime
@@ -192,7 +192,7 @@ std::string fmrHeaderText(const FmrSpec& run) {
   return w.str();
 }
 
-void writeFmrHeader(const std::string& path, const FmrSpec& run) {
+void writeFmrHeader(const std::string& path, const FmrLayout& run) {
   const std::string text = fmrHeaderText(run);
   AtomicFile file(path);
   file.write(text.data(), text.size());

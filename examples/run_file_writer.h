@@ -12,7 +12,7 @@
 namespace tsl {
 
 // What a header file describes. The defaults are a small but complete run.
-struct FmrSpec {
+struct FmrLayout {
   int fileVersion = 7;
   int volumes = 10;           // NrOfVolumes
   int slices = 4;             // NrOfSlices
@@ -41,11 +41,11 @@ struct FmrSpec {
 // The header text of run, with the host's keys in the host's order and key
 // columns: the main entries, the position block, the past spatial
 // transformations, the slice timing table and the lines that follow it.
-std::string fmrHeaderText(const FmrSpec& run);
+std::string fmrHeaderText(const FmrLayout& run);
 
 // Writes fmrHeaderText(run) to path, complete or not at all. Throws
 // std::runtime_error naming the path when the file cannot be written.
-void writeFmrHeader(const std::string& path, const FmrSpec& run);
+void writeFmrHeader(const std::string& path, const FmrLayout& run);
 
 // Writes an STC file: for each slice z, each time point t, each row y, each
 // column x, value(x, y, z, t) as a little-endian 32-bit float (float32) or as a

@@ -233,7 +233,7 @@ std::vector<std::int16_t> runImages(const std::vector<double>& pattern, std::uin
 
 void writeRun(const std::filesystem::path& dir, const std::string& name, const MotionPlan& motion,
               const std::vector<double>& pattern, std::uint32_t imageSeed) {
-  tsl::FmrSpec run;
+  tsl::FmrLayout run;
   run.prefix = name;
   run.volumes = kVolumes;
   run.slices = kSlices;

@@ -65,7 +65,7 @@ void mdmSeeds(const fs::path& dir) {
 }
 
 void fmrSeeds(const fs::path& dir) {
-  tsl::FmrSpec run;
+  tsl::FmrLayout run;
   tsl::writeFmrHeader((dir / "host_run.fmr").string(), run);
   run.crlf = false;
   run.quotedPrefix = false;

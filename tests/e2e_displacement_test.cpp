@@ -107,7 +107,7 @@ class DisplacementTask : public ::testing::Test {
   // The current run: a header file and its STC in the host's layout.
   std::string writeRun(const std::string& name, int volumes, bool float32,
                        const std::function<float(int, int, int, int)>& value = intensity) {
-    FmrSpec run;
+    FmrLayout run;
     run.volumes = volumes;
     run.slices = kZ;
     run.resolutionX = kX;

@@ -76,7 +76,7 @@ class Faults : public ::testing::Test {
   }
 
   std::string writeRun(const fs::path& folder) {
-    FmrSpec run;
+    FmrLayout run;
     run.volumes = 12;
     run.slices = 2;
     run.resolutionX = 4;

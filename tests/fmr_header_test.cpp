@@ -111,8 +111,8 @@ class FmrHeaderTest : public ::testing::Test {
   TempDir dir_;
 };
 
-FmrSpec sampleRun() {
-  FmrSpec run;
+FmrLayout sampleRun() {
+  FmrLayout run;
   run.volumes = 420;
   run.slices = 3;
   run.resolutionX = 64;
@@ -167,7 +167,7 @@ TEST_F(FmrHeaderTest, ReadsEveryEntryOfAHostHeader) {
   EXPECT_TRUE(h.voxelData.empty());
 
   // The two SliceThickness entries fill two members.
-  FmrSpec differing = sampleRun();
+  FmrLayout differing = sampleRun();
   differing.sliceThickness = 3.0f;
   std::string text = fmrHeaderText(differing);
   const std::string inBlock = "SliceThickness:               3.000000\r\nGapThickness:";
@@ -181,7 +181,7 @@ TEST_F(FmrHeaderTest, ReadsEveryEntryOfAHostHeader) {
 }
 
 TEST_F(FmrHeaderTest, CarriageReturnLineEndsReadLikeLineFeeds) {
-  FmrSpec run = sampleRun();
+  FmrLayout run = sampleRun();
   run.crlf = true;
   const std::string crlf = describe(read(fmrHeaderText(run)));
   run.crlf = false;
@@ -313,7 +313,7 @@ TEST_F(FmrHeaderTest, MissingFileAndTheStcFileUntouched) {
 // Every prefix of a valid header, and the header with one byte changed at
 // every position, either reads or is refused with an error naming the file.
 TEST_F(FmrHeaderTest, SurvivesTruncatedAndDamagedHeaders) {
-  FmrSpec run = sampleRun();
+  FmrLayout run = sampleRun();
   run.slices = 2;
   run.sliceTiming = {0.0f, 1000.0f};
   const std::string valid = fmrHeaderText(run);

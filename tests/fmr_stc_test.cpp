@@ -19,7 +19,7 @@ class StcTest : public ::testing::Test {
   // A header file of the given shape in the temporary folder; its STC file is
   // "run.stc" beside it.
   std::string writeHeader(int slices, int volumes, int columns, int rows, int dataType) {
-    FmrSpec run;
+    FmrLayout run;
     run.slices = slices;
     run.volumes = volumes;
     run.resolutionX = columns;
