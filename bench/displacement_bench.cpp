@@ -207,9 +207,8 @@ ProcessResult runProcess(const std::vector<std::string>& args, const std::string
 bool benchRun(const RunShape& s, const fs::path& dir, int repeat) {
   std::cout << "\n== " << s.name << " run: " << s.dimX << " x " << s.dimY << " x " << s.slices
             << " voxels, " << s.volumes << " volumes, 16-bit STC\n";
-  double seconds = secondsOf([&] { writeRun(dir, s); });
-  const RunFiles files{(dir / (std::string(s.name) + ".fmr")).string(),
-                       (dir / (std::string(s.name) + "_3DMC.sdm")).string()};
+  RunFiles files;
+  const double seconds = secondsOf([&] { files = writeRun(dir, s); });
   std::printf("   writing the run:                 %8.3f s (%.0f MB)\n", seconds,
               static_cast<double>(fs::file_size(dir / (std::string(s.name) + ".stc"))) / 1e6);
 

@@ -144,10 +144,10 @@ void exportSelected(const tsl::MaskedMeasures& measures, const std::vector<std::
       {p.maxAbsoluteY, measures.maxAbsoluteY.get(), "_MaxAbsoluteY.map"},
       {p.maxAbsoluteZ, measures.maxAbsoluteZ.get(), "_MaxAbsoluteZ.map"},
   };
-  tsl::Volume volume;
+  // Not touched, so it costs no memory until a map is selected.
+  tsl::Volume volume(dims);
   for (const Export& e : exports) {
     if (!e.selected) continue;
-    if (volume.size() == 0) volume = tsl::Volume(dims);
     tsl::expandToVolume(e.values, mask, volume);
     tsl::exportMap(volume, kMapLowerValue, largestElement(volume), base + e.suffix);
   }
