@@ -190,14 +190,17 @@ ZR_HOST_EXPORT void zrShowBusyCursor() { record("zrShowBusyCursor", JsonArray())
 
 ZR_HOST_EXPORT void zrStopBusyCursor() { record("zrStopBusyCursor", JsonArray()); }
 
+#ifndef HOSTSIM_WITHOUT_DOCUMENT_ID
 ZR_HOST_EXPORT int zrGetIDOfCurrentDocument() {
-  const int id = host().hasDocument ? 0 : -1;
+  const int id = host().hasDocument ? host().options.documentId : -1;
   record("zrGetIDOfCurrentDocument", JsonArray(), std::to_string(id));
   return id;
 }
+#endif
 
 ZR_HOST_EXPORT int zrGetDocumentType(int documentId) {
-  const int type = host().hasDocument && documentId == 0 ? host().documentType : -1;
+  const Host& h = host();
+  const int type = h.hasDocument && documentId == h.options.documentId ? h.documentType : -1;
   record("zrGetDocumentType", JsonArray().integer(documentId), std::to_string(type));
   return type;
 }
@@ -591,19 +594,17 @@ int main(int argc, char** argv) {
     report("Zorvane.exe: " + problem);
     return 1;
   }
-  if (!plugin.initPlugin()) {
-    // The host runs no task of a plug-in that refused to start, and still
-    // destroys it.
-    report("initPlugin returned false");
-    plugin.destroy();
-    writePlots(h);
-    return 1;
-  }
-  for (const std::string& task : h.options.tasks) {
-    h.parameters.set("task", task);
-    if (!plugin.execute()) report("note: execute returned false for task \"" + task + "\"");
+  const bool started = plugin.initPlugin();
+  // The host runs no task of a plug-in that refused to start, and still
+  // destroys it.
+  if (!started) report("initPlugin returned false");
+  if (started || h.options.ignoreRefusal) {
+    for (const std::string& task : h.options.tasks) {
+      h.parameters.set("task", task);
+      if (!plugin.execute()) report("note: execute returned false for task \"" + task + "\"");
+    }
   }
   plugin.destroy();
   writePlots(h);
-  return 0;
+  return started ? 0 : 1;
 }

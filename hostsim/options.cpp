@@ -46,6 +46,7 @@ void setOnce(std::optional<T>& slot, const std::string& option, T value) {
 Options parseOptions(const std::vector<std::string>& args) {
   Options options;
   bool versionSeen = false;
+  bool documentIdSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     auto value = [&]() -> const std::string& {
@@ -63,6 +64,15 @@ Options parseOptions(const std::vector<std::string>& args) {
       const auto type = wholeNumber<int>(text);
       if (!type) throw UsageError("--document-type expects an integer, got \"" + text + "\"");
       setOnce(options.documentType, option, *type);
+    } else if (option == "--document-id") {
+      if (documentIdSeen) throw UsageError("--document-id given more than once");
+      documentIdSeen = true;
+      const std::string& text = value();
+      const auto id = wholeNumber<int>(text);
+      if (!id || *id < 0) {
+        throw UsageError("--document-id expects an integer of 0 or more, got \"" + text + "\"");
+      }
+      options.documentId = *id;
     } else if (option == "--version") {
       if (versionSeen) throw UsageError("--version given more than once");
       versionSeen = true;
@@ -97,6 +107,8 @@ Options parseOptions(const std::vector<std::string>& args) {
       setOnce(options.mapDims, option, triple<int>(option, value(), ','));
     } else if (option == "--no-map-slices") {
       options.noMapSlices = true;
+    } else if (option == "--ignore-refusal") {
+      options.ignoreRefusal = true;
     } else {
       throw UsageError("unknown argument \"" + option + "\"");
     }
@@ -115,6 +127,8 @@ std::string usageText() {
       "                          unreadable file leaves the record's numbers 0\n"
       "  --document-type N       type of the current document; without --fmr its header\n"
       "                          record is all zero; with neither there is no document\n"
+      "  --document-id N         id of the current document (default 0); zrGetDocumentType\n"
+      "                          knows no other id\n"
       "  --version MAJOR.MINOR.SUB  version the host reports (default 3.6.0)\n"
       "  --param NAME=VALUE      dialog parameter, kept as text (repeats)\n"
       "  --choose PATH           answer to the next file dialog (repeats)\n"
@@ -130,6 +144,8 @@ std::string usageText() {
       "  --volumes N             overrides the record's number of volumes\n"
       "  --map-dims X,Y,Z        grid of new maps (default: the record's dims)\n"
       "  --no-map-slices         zrGetMAPOfCurrentFMR returns no slice array\n"
+      "  --ignore-refusal        runs the tasks even after initPlugin returned false, as a\n"
+      "                          host that ignores the refusal would (exit status still 1)\n"
       "  --help                  this text\n"
       "\n"
       "Log texts go to standard output as received, message boxes to standard error\n"
@@ -138,8 +154,8 @@ std::string usageText() {
       "\n"
       "Exit status: 0 when the plug-in loaded, initPlugin returned true and every\n"
       "execute returned; 1 when loading, createPlugin or initPlugin failed (reason on\n"
-      "standard error; after initPlugin returned false no task runs, and the object is\n"
-      "still destroyed); 2 for a bad command line.\n";
+      "standard error; after initPlugin returned false no task runs unless\n"
+      "--ignore-refusal, and the object is still destroyed); 2 for a bad command line.\n";
 }
 
 }  // namespace tsl::hostsim

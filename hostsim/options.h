@@ -22,6 +22,7 @@ struct Options {
   std::optional<std::string> plugin;  // unset: the library beside the executable
   std::optional<std::string> fmr;
   std::optional<int> documentType;
+  int documentId = 0;  // the current document's id, when there is one
   std::array<int, 3> version{3, 6, 0};
   std::vector<std::pair<std::string, std::string>> params;  // in command-line order
   // Answers to successive file dialogs: a path, or nullopt for --cancel.
@@ -34,6 +35,8 @@ struct Options {
   std::optional<int> volumes;
   std::optional<std::array<int, 3>> mapDims;
   bool noMapSlices = false;
+  // Calls execute for the tasks even after initPlugin returned false.
+  bool ignoreRefusal = false;
 };
 
 // Parses the arguments after the program name. Options that take one value

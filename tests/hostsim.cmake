@@ -9,8 +9,10 @@ target_compile_definitions(tessel_test_support PRIVATE
   TESSEL_SIMULATOR_PATH="$<TARGET_FILE:Zorvane>"
   TESSEL_SIMULATOR_NOVERSION_PATH="$<TARGET_FILE:Zorvane_noversion>"
   TESSEL_SIMULATOR_NOPARAMS_PATH="$<TARGET_FILE:Zorvane_noparams>"
+  TESSEL_SIMULATOR_NODOCUMENTID_PATH="$<TARGET_FILE:Zorvane_nodocumentid>"
   TESSEL_PLUGIN_PATH="$<TARGET_FILE:Tessel>")
-add_dependencies(tessel_test_support Zorvane Zorvane_noversion Zorvane_noparams Tessel)
+add_dependencies(tessel_test_support Zorvane Zorvane_noversion Zorvane_noparams
+                 Zorvane_nodocumentid Tessel)
 
 tessel_add_test(hostsim_test
   SOURCES

@@ -219,6 +219,7 @@ std::string simulatorPath(const std::string& variant) {
   if (variant.empty()) return nativePath(TESSEL_SIMULATOR_PATH);
   if (variant == "noversion") return nativePath(TESSEL_SIMULATOR_NOVERSION_PATH);
   if (variant == "noparams") return nativePath(TESSEL_SIMULATOR_NOPARAMS_PATH);
+  if (variant == "nodocumentid") return nativePath(TESSEL_SIMULATOR_NODOCUMENTID_PATH);
   throw std::invalid_argument("no simulator variant \"" + variant + "\"");
 }
 

@@ -47,7 +47,8 @@ struct SimulatorRun {
 };
 
 // Runs Zorvane.exe (variant "": the full host; "noversion": no
-// zrGetVersionOfZorvane; "noparams": no zrGetStringParameter) with args,
+// zrGetVersionOfZorvane; "noparams": no zrGetStringParameter; "nodocumentid":
+// no zrGetIDOfCurrentDocument) with args,
 // adding --transcript <temporary file> and, unless args name one,
 // --plugin <pluginPath()>. No shell is involved: every argument reaches the
 // simulator as it is. Throws std::runtime_error when the process cannot be
