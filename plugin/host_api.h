@@ -54,8 +54,10 @@ typedef void (*zrShowPlotAtPosition_t)(ZrPlot plot, int x, int y);
 
 namespace tsl::host {
 
-// Every text buffer the host fills (string parameters, chosen paths).
-inline constexpr std::size_t kHostTextBufferSize = 512;
+// Every text buffer the host fills (string parameters, chosen paths). The
+// host is told no size, so there is room for the longest path Linux accepts,
+// many times the classic Windows limit of 260.
+inline constexpr std::size_t kHostTextBufferSize = 4096;
 
 // Header record of the current functional run (zrGetHeaderOfCurrentFMR).
 inline constexpr std::size_t kFmrHeaderRecordSize = 1168;

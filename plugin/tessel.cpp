@@ -55,6 +55,11 @@ tessel::~tessel() {
 }
 
 bool tessel::initPlugin() {
+  started_ = checkStart();
+  return started_;
+}
+
+bool tessel::checkStart() {
   if (!tsl::host::bindHostFunctionTable()) return false;
   // make_unique runs before the assignment destroys an older stream, which
   // hands its pending text to the host.
@@ -89,6 +94,7 @@ bool tessel::initPlugin() {
 }
 
 bool tessel::execute() {
+  if (!started_) return true;
   try {
     const std::string task = tsl::zr::getStringParameter("task");
     if (task == "select_3dmcsdm") {

@@ -29,9 +29,9 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
   bool initPlugin() override;
 
   // Runs the task named by the dialog parameter "task". Always returns true;
-  // every standard exception is shown as "Error: " + what(). Meant to follow a
-  // successful initPlugin; without one, the missing host function or log
-  // stream is reported like any other error (or, with no host, nothing).
+  // every standard exception is shown as "Error: " + what(). Unless the last
+  // initPlugin returned true it runs nothing and shows nothing: a host may
+  // call it although the plug-in refused to start.
   bool execute() override;
 
   // The task bodies. Each reads its own dialog parameters, writes progress to
@@ -44,11 +44,15 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
   tsl::ZorvLog& log();
 
  private:
+  // initPlugin's checks, in order; true when every one passed.
+  bool checkStart();
+
   // Shows "Error: " + error.what() in a message box (in the log when the host
   // has no message box). Never throws.
   void reportError(const std::exception& error) noexcept;
 
   std::unique_ptr<tsl::ZorvLog> log_;
+  bool started_ = false;  // what the last initPlugin returned
 };
 
 #endif

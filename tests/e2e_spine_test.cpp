@@ -189,6 +189,79 @@ TEST(SpineEndToEnd, HostWithoutTheParameterReadShowsTheMissingFunctionEachTime) 
   EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
 }
 
+TEST(SpineEndToEnd, AsksTheTypeOfTheCurrentDocumentByItsId) {
+  const SimulatorRun fmr = runSimulator({"--document-id", "7", "--document-type", "1"});
+  EXPECT_EQ(fmr.exitCode, 0) << fmr.describe();
+  EXPECT_THAT(fmr.messages(), IsEmpty());
+  const auto asked = fmr.calls("zrGetDocumentType");
+  ASSERT_EQ(asked.size(), 1u) << fmr.describe();
+  EXPECT_EQ(asked[0]->arg(0).asInt(), 7);
+
+  const SimulatorRun other = runSimulator({"--document-id", "7", "--document-type", "2"});
+  EXPECT_EQ(other.exitCode, 1) << other.describe();
+  EXPECT_THAT(other.messages(),
+              ElementsAre("The currently active document is not a FMR document."));
+}
+
+TEST(SpineEndToEnd, HostWithoutTheDocumentQueryIsRefusedWithTheReason) {
+  // The missing function throws inside initPlugin; nothing may reach the host
+  // but the message, and the refusal is an ordinary one.
+  const SimulatorRun run =
+      runSimulator(withTasks({"--document-type", "1"}, {"confound"}), "nodocumentid");
+  EXPECT_EQ(run.exitCode, 1) << run.describe();
+  EXPECT_THAT(run.err, HasSubstr("initPlugin returned false"));
+  EXPECT_THAT(run.messages(),
+              ElementsAre("Error: Host function not available: zrGetIDOfCurrentDocument"));
+  EXPECT_THAT(run.callNames(),
+              ElementsAreArray(concat({{"zrGetVersionOfZorvane", "zrShowLogTab", "zrLogText",
+                                        "zrMessageBox"},
+                                       kDestruction})))
+      << run.describe();
+  EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
+}
+
+TEST(SpineEndToEnd, AfterARefusedStartExecuteRunsNothing) {
+  TempDir dir;
+  const std::vector<std::string> tasks = {"confound", "displacement", "select_3dmcsdm"};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> refusals = {
+      {"", {"--version", "2.7.9", "--document-type", "1"}},
+      {"", {"--document-type", "2"}},
+      {"", {}},
+      {"nodocumentid", {"--document-type", "1"}},
+      {"noversion", {"--document-type", "1"}},
+  };
+  for (const auto& [variant, refusal] : refusals) {
+    std::vector<std::string> args = refusal;
+    args.insert(args.end(), {"--ignore-refusal", "--param",
+                             "sdmfile=" + dir.file("run1_3DMC.sdm"), "--choose",
+                             dir.file("run1_3DMC.sdm")});
+    const SimulatorRun run = runSimulator(withTasks(args, tasks), variant);
+    const std::string what = variant + " " + ::testing::PrintToString(refusal);
+    EXPECT_EQ(run.exitCode, 1) << what << "\n" << run.describe();
+    // The refusal's own message at most; no task, no cursor, no error.
+    EXPECT_LE(run.messages().size(), 1u) << what << "\n" << run.describe();
+    for (const char* call : {"zrGetStringParameter", "zrShowBusyCursor", "zrGetOpenFileName"}) {
+      EXPECT_THAT(run.calls(call), IsEmpty()) << what << ": " << call;
+    }
+    EXPECT_THAT(run.err, Not(HasSubstr("execute returned false"))) << what;
+  }
+}
+
+TEST(SpineEndToEnd, LongPathsArriveWholeFromTheParameterAndTheFileDialog) {
+  TempDir dir;
+  // A path of 3000 characters in folders of ordinary length.
+  std::string path = dir.file("");
+  while (path.size() < 3000 - 32) path += "a_folder_of_a_long_study_path/";
+  path += std::string(3000 - path.size() - 13, 'r') + "run1_3DMC.sdm";
+  ASSERT_EQ(path.size(), 3000u);
+  const SimulatorRun run = runSimulator(withTasks(
+      {"--document-type", "1", "--param", "sdmfile=" + path, "--choose", path},
+      {"confound", "select_3dmcsdm"}));
+  expectEveryExecuteReturnedTrue(run);
+  const std::string error = "Error: Failed opening for reading: " + hostPath(path);
+  EXPECT_THAT(run.messages(), ElementsAre(error, error)) << run.describe();
+}
+
 TEST(SpineEndToEnd, HostWithoutTheVersionQueryGetsNoCallAtAll) {
   const SimulatorRun run =
       runSimulator(withTasks({"--version", "3.0.0", "--document-type", "1"}, {""}), "noversion");

@@ -50,7 +50,7 @@ void put(char* bytes, std::size_t offset, T value) {
 }
 
 void strings() {
-  // One guard byte pattern past the 512 bytes the host may write.
+  // A guard byte pattern past the bytes the host may write.
   char buffer[tsl::host::kHostTextBufferSize + 16];
   std::memset(buffer, 'G', sizeof buffer);
   HOST(zrGetStringParameter)("long", buffer);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "plugin/host_api.h"
 #include "tests/support/simulator.h"
 #include "tests/support/temp_dir.h"
 
@@ -59,6 +60,8 @@ TEST(HostsimRun, BadCommandLinesAreStatusTwo) {
       {"--param", "novalue"},
       {"--param", "=1"},
       {"--document-type", "one"},
+      {"--document-id", "-1"},
+      {"--document-id", "2", "--document-id", "3"},
       {"--volumes", "12x"},
       {"--fmr", "a.fmr", "--fmr", "b.fmr"},
       {"stray"},
@@ -85,7 +88,7 @@ TEST(HostsimRun, HelpListsEveryOption) {
   for (const char* option : {"--plugin", "--fmr", "--document-type", "--version", "--param",
                              "--choose", "--cancel", "--task", "--plots", "--transcript",
                              "--dims", "--voxel-size", "--volumes", "--map-dims",
-                             "--no-map-slices", "--help"}) {
+                             "--no-map-slices", "--document-id", "--ignore-refusal", "--help"}) {
     EXPECT_THAT(run.out, HasSubstr(std::string("  ") + option + " ")) << option;
   }
 }
@@ -117,18 +120,20 @@ SimulatorRun runProbe(std::vector<std::string> args) {
 
 TEST(HostsimProbe, ParametersAndTextBuffers) {
   const std::string odd = "odd \"task\" \\ with\tblanks \\";
-  const SimulatorRun run = runProbe({"--param", "long=" + std::string(600, 'L'), "--param", "n=-3",
-                                     "--param", "f=0.1", "--task", "strings", "--task", odd});
+  const std::size_t fits = tsl::host::kHostTextBufferSize - 1;
+  const std::string cut = "long " + std::to_string(fits) + " guard kept";
+  const SimulatorRun run = runProbe({"--param", "long=" + std::string(fits + 90, 'L'), "--param",
+                                     "n=-3", "--param", "f=0.1", "--task", "strings", "--task", odd});
   ASSERT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_THAT(run.logTexts(),
-              ElementsAre("probe start", "long 511 guard kept", "sdmfile C:\\runs\\run 1.sdm", "int -3",
+              ElementsAre("probe start", cut, "sdmfile C:\\runs\\run 1.sdm", "int -3",
                           "float 0.100000001", "done strings", "done " + odd, "probe end"));
-  EXPECT_EQ(run.out, "probe startlong 511 guard keptsdmfile C:\\runs\\run 1.sdmint -3"
+  EXPECT_EQ(run.out, "probe start" + cut + "sdmfile C:\\runs\\run 1.sdmint -3"
                      "float 0.100000001done stringsdone " + odd + "probe end");
   const auto gets = run.calls("zrGetStringParameter");
   ASSERT_GE(gets.size(), 2u);
   EXPECT_EQ(gets[1]->text(0), "long");
-  EXPECT_EQ(gets[1]->result->text(), std::string(511, 'L'));
+  EXPECT_EQ(gets[1]->result->text(), std::string(fits, 'L'));
   const auto sets = run.calls("zrSetStringParameter");
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0]->text(0), "sdmfile");
@@ -154,8 +159,9 @@ TEST(HostsimProbe, FileDialogsTakeTheAnswersInOrder) {
   EXPECT_TRUE(dialogs[1]->result->isNull());
   EXPECT_TRUE(dialogs[2]->result->isNull());
 
-  run = runProbe({"--choose", std::string(700, 'p'), "--task", "dialogs"});
-  EXPECT_EQ(run.logTexts().at(1), "dialog 1 " + std::string(511, 'p'));
+  const std::size_t fits = tsl::host::kHostTextBufferSize - 1;
+  run = runProbe({"--choose", std::string(fits + 90, 'p'), "--task", "dialogs"});
+  EXPECT_EQ(run.logTexts().at(1), "dialog 1 " + std::string(fits, 'p'));
 }
 
 TEST(HostsimProbe, HeaderRecordOfTheCurrentRun) {
