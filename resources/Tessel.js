@@ -24,6 +24,11 @@
  *   executePlugin()                 run the plug-in's execute() once, now;
  *                                   returns when the plug-in has returned
  *
+ * A number field takes decimal notation with a point or a comma as the
+ * decimal mark ("0.5", "0,5", "2.5e-1"). Any other input is refused: the field
+ * shows the value still in force again, and the label below the field (id:
+ * the field's id + "_problem") says what was wrong, until a value is accepted.
+ *
  * The host tells the dialog what the user did through two functions of the
  * dialog object: clicked(controlId) for buttons and changed(controlId, value)
  * for input controls. In the host the script finds the API as the global
@@ -100,6 +105,7 @@ var FORM = [
         hint: "Voxels whose first-volume intensity is above this value are measured; " +
               "100 keeps the brain of typical 16-bit EPI data and drops the background " +
               "(raise it if the maps show a halo outside the head)." },
+      { id: "fmr_threshold_problem", kind: "label", text: "" },
       { id: "map_max_abs", kind: "switch", defaultValue: true,
         label: "Maximum absolute displacement (mm)" },
       { id: "map_mean_abs", kind: "switch", defaultValue: true,
@@ -128,6 +134,7 @@ var FORM = [
         label: "Spike threshold: relative RMS displacement between volumes",
         hint: "A volume that moved more than this against the previous one " +
               "(RMS over a 65 mm sphere) gets its own spike predictor." },
+      { id: "spike_threshold_problem", kind: "label", text: "" },
       { id: "create_spikes", kind: "switch", defaultValue: true,
         label: "Spike predictors, one per volume above the threshold (_spikes)" },
       { id: "create_detrended", kind: "switch", defaultValue: true,
@@ -184,6 +191,42 @@ function parameterTypes() {
 }
 
 /* ------------------------------------------------------------------------- */
+/* Number fields.                                                             */
+/* ------------------------------------------------------------------------- */
+
+// Decimal notation, with a point or a comma as the decimal mark.
+var DECIMAL_NUMBER = /^[+-]?(\d+([.,]\d*)?|[.,]\d+)([eE][+-]?\d+)?$/;
+// One comma before exactly three digits, after a non-zero whole part of up to
+// three digits: "1,500" is 1.5 to some users and 1500 to others.
+var COMMA_AS_GROUPING = /^[+-]?0*[1-9]\d{0,2},\d{3}$/;
+
+function problemLabelOf(control) { return control.id + "_problem"; }
+
+// Reads what the host reports for a number field (a number, or the text as
+// typed). Returns { value: number } when it is a number within the field's
+// range, otherwise { problem: text saying why not }.
+function readNumber(control, input) {
+  var quoted = typeof input === "string" ? "\"" + input + "\"" : String(input);
+  var number = input;
+  if (typeof input === "string") {
+    var text = input.trim();
+    if (text === "") return { problem: "The field is empty: type a number." };
+    if (!DECIMAL_NUMBER.test(text)) return { problem: quoted + " is not a number." };
+    if (COMMA_AS_GROUPING.test(text)) {
+      return { problem: quoted + " could mean " + Number(text.replace(",", ".")) + " or " +
+                        Number(text.replace(",", "")) +
+                        ": type it with a point or without the comma." };
+    }
+    number = Number(text.replace(",", "."));
+  }
+  if (typeof number !== "number" || isNaN(number)) return { problem: quoted + " is not a number." };
+  if (!(number >= control.min && number <= control.max)) {
+    return { problem: quoted + " is not between " + control.min + " and " + control.max + "." };
+  }
+  return { value: number };
+}
+
+/* ------------------------------------------------------------------------- */
 /* The dialog.                                                                */
 /* ------------------------------------------------------------------------- */
 
@@ -227,17 +270,17 @@ function createTesselDialog(rawHost) {
     host.executePlugin();
   }
 
-  // Returns the accepted value, or null when the input is not acceptable.
-  function accept(control, value) {
-    if (control.kind === "switch") {
-      if (typeof value === "boolean") return value;
-      if (typeof value === "number" && (value === 0 || value === 1)) return value === 1;
-      return null;
-    }
-    var number = typeof value === "string" && value.trim() !== "" ? Number(value) : value;
-    if (typeof number !== "number" || !isFinite(number)) return null;
-    if (number < control.min || number > control.max) return null;
-    return number;
+  // A checkbox's state, or null when the input is not one.
+  function acceptSwitch(value) {
+    if (typeof value === "boolean") return value;
+    if (typeof value === "number" && (value === 0 || value === 1)) return value === 1;
+    return null;
+  }
+
+  function refuseNumber(control, problem) {
+    host.setValue(control.id, values[control.id]);
+    host.setText(problemLabelOf(control),
+      problem + " The value stays " + values[control.id] + " " + control.unit + ".");
   }
 
   var dialog = {
@@ -249,12 +292,19 @@ function createTesselDialog(rawHost) {
     changed: function (id, value) {
       var control = findControl(id);
       if (control === null || !(id in values)) return;
-      var accepted = accept(control, value);
-      if (accepted === null) {
-        host.setValue(id, values[id]);
+      if (control.kind === "switch") {
+        var on = acceptSwitch(value);
+        if (on === null) host.setValue(id, values[id]);
+        else values[id] = on;
         return;
       }
-      values[id] = accepted;
+      var read = readNumber(control, value);
+      if (read.problem !== undefined) {
+        refuseNumber(control, read.problem);
+        return;
+      }
+      values[id] = read.value;
+      host.setText(problemLabelOf(control), "");
     },
     chosenFile: function () { return chosenFile; },
     value: function (id) { return values[id]; }

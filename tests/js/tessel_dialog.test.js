@@ -172,14 +172,59 @@ test("confound button sends its parameters, as changed by the user, and runs onc
   }
 });
 
-test("input that is not a usable value is refused and the control shows the old one", () => {
+test("a decimal comma in a number field is read as the decimal mark", () => {
   const host = fakeHost(choosing("/data/run1_3DMC.sdm"));
   const dialog = dialogScript.createTesselDialog(host);
-  for (const bad of ["abc", "", -0.1, NaN, Infinity, true, "1e999"]) {
+  dialog.clicked("choose_file");
+  for (const [typed, read] of [["0,25", 0.25], [" 1,75 ", 1.75], ["0,500", 0.5], [",3", 0.3],
+    ["2,5e-1", 0.25], ["0.75", 0.75]]) {
+    dialog.changed("spike_threshold", typed);
+    assert.equal(dialog.value("spike_threshold"), read, typed);
+  }
+  dialog.changed("fmr_threshold", "250,5");
+  dialog.clicked("run_confound");
+  dialog.clicked("run_displacement");
+  assert.deepEqual(host.runs[1].spike_threshold, { type: "float", value: 0.75 });
+  assert.deepEqual(host.runs[2].fmr_threshold, { type: "float", value: 250.5 });
+  assert.equal(host.texts.spike_threshold_problem, "");
+});
+
+test("input that is not a usable value is refused with a hint and the control shows the old one", () => {
+  const host = fakeHost(choosing("/data/run1_3DMC.sdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  const stays = " The value stays 0.5 mm.";
+  const refusals = [
+    ["abc", "\"abc\" is not a number."],
+    ["", "The field is empty: type a number."],
+    ["  ", "The field is empty: type a number."],
+    ["0.5.1", "\"0.5.1\" is not a number."],
+    ["1,000.5", "\"1,000.5\" is not a number."],
+    ["0,5 mm", "\"0,5 mm\" is not a number."],
+    ["0x10", "\"0x10\" is not a number."],
+    ["Infinity", "\"Infinity\" is not a number."],
+    [NaN, "NaN is not a number."],
+    [true, "true is not a number."],
+    [-0.1, "-0.1 is not between 0 and 100."],
+    ["100,5", "\"100,5\" is not between 0 and 100."],
+    [Infinity, "Infinity is not between 0 and 100."],
+    ["1e999", "\"1e999\" is not between 0 and 100."],
+    ["1,500", "\"1,500\" could mean 1.5 or 1500: type it with a point or without the comma."],
+  ];
+  for (const [bad, problem] of refusals) {
+    host.texts.spike_threshold_problem = "";
     dialog.changed("spike_threshold", bad);
     assert.equal(dialog.value("spike_threshold"), 0.5, String(bad));
     assert.equal(host.shownValues.spike_threshold, 0.5, String(bad));
+    assert.equal(host.texts.spike_threshold_problem, problem + stays, String(bad));
   }
+  dialog.changed("fmr_threshold", "2,500");
+  assert.equal(dialog.value("fmr_threshold"), 100);
+  assert.equal(host.texts.fmr_threshold_problem, "\"2,500\" could mean 2.5 or 2500: type it " +
+    "with a point or without the comma. The value stays 100 intensity units of the run.");
+  assert.equal(host.texts.spike_threshold_problem, "\"1,500\" could mean 1.5 or 1500: type it " +
+    "with a point or without the comma." + stays, "another field's hint stays");
+  dialog.changed("fmr_threshold", "2500");
+  assert.equal(host.texts.fmr_threshold_problem, "", "an accepted value clears the hint");
   for (const bad of ["yes", 2, 0.5, null]) {
     dialog.changed("map_max_abs", bad);
     assert.equal(dialog.value("map_max_abs"), true, String(bad));
@@ -202,7 +247,7 @@ test("a host API that lacks a function is refused with its name", () => {
     { message: "Tessel dialog: no host API object was given." });
 });
 
-test("every form control has a label, unique id, and every number field a unit", () => {
+test("every form control has a label, unique id, and every number field a unit and a problem line", () => {
   const ids = new Set();
   for (const group of dialogScript.FORM) {
     assert.ok(group.title);
@@ -213,6 +258,9 @@ test("every form control has a label, unique id, and every number field a unit",
       if (c.kind === "float") {
         assert.ok(c.unit && c.hint, c.id);
         assert.ok(c.min <= c.defaultValue && c.defaultValue <= c.max, c.id);
+        const next = group.controls[group.controls.indexOf(c) + 1];
+        assert.deepEqual(next, { id: c.id + "_problem", kind: "label", text: "" },
+          `the line below ${c.id} is kept for its input problems`);
       }
     }
   }
