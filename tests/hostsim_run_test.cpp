@@ -122,8 +122,9 @@ TEST(HostsimProbe, ParametersAndTextBuffers) {
   const std::string odd = "odd \"task\" \\ with\tblanks \\";
   const std::size_t fits = tsl::host::kHostTextBufferSize - 1;
   const std::string cut = "long " + std::to_string(fits) + " guard kept";
-  const SimulatorRun run = runProbe({"--param", "long=" + std::string(fits + 90, 'L'), "--param",
-                                     "n=-3", "--param", "f=0.1", "--task", "strings", "--task", odd});
+  const SimulatorRun run =
+      runProbe({"--param", "long=" + std::string(fits + 90, 'L'), "--param", "n=-3", "--param",
+                "f=0.1", "--task", "strings", "--task", odd});
   ASSERT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_THAT(run.logTexts(),
               ElementsAre("probe start", cut, "sdmfile C:\\runs\\run 1.sdm", "int -3",

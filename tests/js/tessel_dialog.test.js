@@ -189,7 +189,7 @@ test("a decimal comma in a number field is read as the decimal mark", () => {
   assert.equal(host.texts.spike_threshold_problem, "");
 });
 
-test("input that is not a usable value is refused with a hint and the control shows the old one", () => {
+test("input that is not a usable number is refused with a hint; the field shows the old value", () => {
   const host = fakeHost(choosing("/data/run1_3DMC.sdm"));
   const dialog = dialogScript.createTesselDialog(host);
   const stays = " The value stays 0.5 mm.";
@@ -247,7 +247,7 @@ test("a host API that lacks a function is refused with its name", () => {
     { message: "Tessel dialog: no host API object was given." });
 });
 
-test("every form control has a label, unique id, and every number field a unit and a problem line", () => {
+test("every control has a label and unique id; number fields a unit and a problem line", () => {
   const ids = new Set();
   for (const group of dialogScript.FORM) {
     assert.ok(group.title);
