@@ -249,16 +249,21 @@ TEST(SpineEndToEnd, AfterARefusedStartExecuteRunsNothing) {
 
 TEST(SpineEndToEnd, LongPathsArriveWholeFromTheParameterAndTheFileDialog) {
   TempDir dir;
-  // A path of 3000 characters in folders of ordinary length.
-  std::string path = dir.file("");
-  while (path.size() < 3000 - 32) path += "a_folder_of_a_long_study_path/";
-  path += std::string(3000 - path.size() - 13, 'r') + "run1_3DMC.sdm";
-  ASSERT_EQ(path.size(), 3000u);
+  // A path of 3000 characters in folders of ordinary length, as the platform
+  // writes it.
+  constexpr std::size_t kLength = 3000;
+  const std::string name = "run1_3DMC.sdm";
+  std::string path = hostPath(dir.file(name));
+  path.resize(path.size() - name.size());
+  const std::string folder = "a_folder_of_a_long_study_path" + path.substr(path.size() - 1);
+  while (path.size() + folder.size() + name.size() < kLength) path += folder;
+  path += std::string(kLength - path.size() - name.size(), 'r') + name;
+  ASSERT_EQ(path.size(), kLength);
   const SimulatorRun run = runSimulator(withTasks(
       {"--document-type", "1", "--param", "sdmfile=" + path, "--choose", path},
       {"confound", "select_3dmcsdm"}));
   expectEveryExecuteReturnedTrue(run);
-  const std::string error = "Error: Failed opening for reading: " + hostPath(path);
+  const std::string error = "Error: Failed opening for reading: " + path;
   EXPECT_THAT(run.messages(), ElementsAre(error, error)) << run.describe();
 }
 
