@@ -595,8 +595,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const bool started = plugin.initPlugin();
-  // The host runs no task of a plug-in that refused to start, and still
-  // destroys it.
+  // The host runs no task of a plug-in that refused to start (a careless one,
+  // --ignore-refusal, does), and still destroys it.
   if (!started) report("initPlugin returned false");
   if (started || h.options.ignoreRefusal) {
     for (const std::string& task : h.options.tasks) {
