@@ -6,3 +6,4 @@ tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_core)
 # Spike flagging, QC measures and the combined model.
 tessel_add_test(spike_flags_test SOURCES spike_flags_test.cpp LIBS tessel_core)
+tessel_add_test(qc_measures_test SOURCES qc_measures_test.cpp LIBS tessel_core)
