@@ -57,7 +57,7 @@ float largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::
 void requireOnePerVolume(const SdmDocument& motion, std::size_t values, std::size_t points,
                          const char* what) {
   if (values != points) {
-    throw std::invalid_argument("QC measures of " + motion.path + ": " + what + " holds " +
+    throw std::invalid_argument("SDM file " + motion.path + ": " + what + " holds " +
                                 std::to_string(values) + " values, NrOfDataPoints is " +
                                 std::to_string(points));
   }
@@ -103,7 +103,7 @@ RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<float>
   const std::vector<float> fd = framewiseDisplacement(motion);
   const std::size_t n = fd.size();
   requireOnePerVolume(motion, relativeRms.size(), n, "the displacement series");
-  requireOnePerVolume(motion, flags.flagged.size(), n, "the flagged volumes");
+  requireOnePerVolume(motion, flags.flagged.size(), n, "the list of flags");
 
   RunQuality q;
   q.run = motion.path;

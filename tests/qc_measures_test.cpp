@@ -150,10 +150,10 @@ TEST(QcMeasures, RunsTooShortToMoveAndMismatchedInputs) {
 
   const SdmDocument motion = driftingMotion(5);
   EXPECT_EQ(errorOf([&] { measureRunQuality(motion, {0, 1, 2, 3}, flagVolumes({}, 5, {}), {}); }),
-            "QC measures of study/run2_3DMC.sdm: the displacement series holds 4 values, "
+            "SDM file study/run2_3DMC.sdm: the displacement series holds 4 values, "
             "NrOfDataPoints is 5");
   EXPECT_EQ(errorOf([&] { measureRunQuality(motion, {0, 1, 2, 3, 4}, flagVolumes({}, 6, {}), {}); }),
-            "QC measures of study/run2_3DMC.sdm: the flagged volumes holds 6 values, "
+            "SDM file study/run2_3DMC.sdm: the list of flags holds 6 values, "
             "NrOfDataPoints is 5");
 }
 
