@@ -7,3 +7,4 @@ tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
 # Spike flagging, QC measures and the combined model.
 tessel_add_test(spike_flags_test SOURCES spike_flags_test.cpp LIBS tessel_core)
 tessel_add_test(qc_measures_test SOURCES qc_measures_test.cpp LIBS tessel_core)
+tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_core)
