@@ -75,19 +75,17 @@ TEST(CombinedModel, RefusesModelsThatDoNotFit) {
   SdmDocument shorter = model("spik.sdm", 1, 4.0f);
   shorter.NrOfDataPoints.value = 4;
   shorter.columns[0].pop_back();
-  try {
-    combineModels({model("detr.sdm", 2, 1.0f), shorter});
-    FAIL() << "no exception";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(),
-                 "SDM file spik.sdm: NrOfDataPoints is 4, the models it is combined with have 5");
-  }
-  try {
-    combineModels({});
-    FAIL() << "no exception";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "No models to combine");
-  }
+  auto errorOf = [](const std::vector<SdmDocument>& models) -> std::string {
+    try {
+      combineModels(models);
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "no exception";
+  };
+  EXPECT_EQ(errorOf({model("detr.sdm", 2, 1.0f), shorter}),
+            "SDM file spik.sdm: NrOfDataPoints is 4, the models it is combined with have 5");
+  EXPECT_EQ(errorOf({}), "No models to combine");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <locale>
+#include <numbers>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -19,10 +20,8 @@
 namespace tsl::testing {
 namespace {
 
-constexpr double kPiDouble = 3.14159265358979323846;
-
 // All six parameters drift, wobble and jump at volume 9; the largest
-// translation and rotation are negative.
+// translation and rotation are negative. The measures need no names or colours.
 SdmDocument driftingMotion(int n) {
   const double drift[6] = {0.03, -0.05, 0.02, 0.04, -0.12, 0.06};
   const double wobble[6] = {0.2, 0.1, 0.3, 0.15, 0.25, 0.1};
@@ -38,10 +37,6 @@ SdmDocument driftingMotion(int n) {
                                           (i >= 9 ? jump[p] : 0.0)));
     }
     doc.columns.push_back(column);
-    doc.names.push_back(std::string("P").append(std::to_string(p)));
-    doc.red.push_back(p);
-    doc.green.push_back(p);
-    doc.blue.push_back(p);
   }
   return doc;
 }
@@ -57,7 +52,7 @@ double fdByHand(const SdmDocument& doc, int i) {
   const auto a = row(doc, i - 1), b = row(doc, i);
   double fd = 0.0;
   for (std::size_t p = 0; p < 3; ++p) fd += std::fabs(double{b[p]} - a[p]);
-  for (std::size_t p = 3; p < 6; ++p) fd += 50.0 * std::fabs(double{b[p]} - a[p]) * kPiDouble / 180.0;
+  for (std::size_t p = 3; p < 6; ++p) fd += 50.0 * std::fabs(double{b[p]} - a[p]) * std::numbers::pi / 180.0;
   return fd;
 }
 
@@ -97,18 +92,16 @@ TEST(QcMeasures, EveryMeasureOfADriftingRun) {
   const FlaggedVolumes flags = flagVolumes({0, 8, 9, 16}, n, {1, 1, 4});
 
   const RunQuality q = measureRunQuality(motion, rms, flags, {});
-  double fdSum = 0.0, fdMax = 0.0, rmsSum = 0.0, rmsMax = 0.0;
-  for (int i = 1; i < n; ++i) {
-    fdSum += fdByHand(motion, i);
-    fdMax = std::max(fdMax, fdByHand(motion, i));
-    rmsSum += rmsByHand(motion, i);
-    rmsMax = std::max(rmsMax, rmsByHand(motion, i));
-  }
-  double translation = 0.0, rotation = 0.0;
+  double fdSum = 0.0, fdMax = 0.0, rmsSum = 0.0, rmsMax = 0.0, translation = 0.0, rotation = 0.0;
   for (int i = 0; i < n; ++i) {
     const auto r = row(motion, i);
     for (std::size_t p = 0; p < 3; ++p) translation = std::max(translation, std::fabs(double{r[p]}));
     for (std::size_t p = 3; p < 6; ++p) rotation = std::max(rotation, std::fabs(double{r[p]}));
+    if (i == 0) continue;
+    fdSum += fdByHand(motion, i);
+    fdMax = std::max(fdMax, fdByHand(motion, i));
+    rmsSum += rmsByHand(motion, i);
+    rmsMax = std::max(rmsMax, rmsByHand(motion, i));
   }
   EXPECT_EQ(q.run, "study/run2_3DMC.sdm");
   EXPECT_EQ(q.volumes, 17u);
@@ -164,25 +157,11 @@ struct Grouping : std::numpunct<char> {
 };
 
 TEST(QcMeasures, TableText) {
-  RunQuality a;
-  a.run = "C:/data/run1_3DMC.sdm";
-  a.volumes = 1200;
-  a.meanRms = 0.1f;
-  a.maxRms = 2.5f;
-  a.meanFd = 0.123456789f;
-  a.maxFd = 1234.5f;
-  a.spikes = 2;
-  a.flagged = 400;
-  a.flaggedPercent = 100.0 / 3.0;
-  a.remaining = 800;
-  a.longestClean = 1001;
-  a.maxTranslation = 0.0000004f;
-  a.maxRotation = 3.0f;
-  a.overMeanFd = true;
-  RunQuality b;
-  b.run = "run 2.sdm";
-  b.volumes = 1;
-  b.longestClean = 1;
+  RunQuality a{.run = "C:/data/run1_3DMC.sdm", .volumes = 1200, .meanRms = 0.1f, .maxRms = 2.5f,
+               .meanFd = 0.123456789f, .maxFd = 1234.5f, .spikes = 2, .flagged = 400,
+               .flaggedPercent = 100.0 / 3.0, .remaining = 800, .longestClean = 1001,
+               .maxTranslation = 0.0000004f, .maxRotation = 3.0f, .overMeanFd = true};
+  RunQuality b{.run = "run 2.sdm", .volumes = 1, .longestClean = 1};
 
   std::ostringstream out;
   out.imbue(std::locale(std::locale::classic(), new Grouping));
