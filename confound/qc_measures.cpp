@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <ostream>
+#include <iterator>
 #include <stdexcept>
+#include <string>
 
 #include "designmatrix/io_error.h"
 #include "designmatrix/motion_parameters.h"
@@ -63,19 +65,20 @@ void requireOnePerVolume(const SdmDocument& motion, std::size_t values, std::siz
   }
 }
 
-// Both without the stream's locale, which could group digits.
+// Numbers are converted here, not by the stream, whose locale could group
+// digits or change the decimal point.
 template <typename T>
-void putFixed(std::ostream& out, T value) {
+std::string fixedText(T value) {
   char digits[64];
   const auto result =
       std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, kTableDecimals);
-  out.write(digits, result.ptr - digits);
+  return std::string(digits, result.ptr);
 }
 
-void putCount(std::ostream& out, std::size_t count) {
+std::string countText(std::size_t count) {
   char digits[32];
   const auto result = std::to_chars(digits, digits + sizeof digits, count);
-  out.write(digits, result.ptr - digits);
+  return std::string(digits, result.ptr);
 }
 
 }  // namespace
@@ -136,27 +139,23 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
   }
   out << kTableHeader << kEol;
   for (const RunQuality& row : rows) {
-    out << row.run << '\t';
-    putCount(out, row.volumes);
-    out << '\t';
-    for (const float measure : {row.meanRms, row.maxRms, row.meanFd, row.maxFd}) {
-      putFixed(out, measure);
-      out << '\t';
-    }
-    for (const std::size_t count : {row.spikes, row.flagged}) {
-      putCount(out, count);
-      out << '\t';
-    }
-    putFixed(out, row.flaggedPercent);
-    for (const std::size_t count : {row.remaining, row.longestClean}) {
-      out << '\t';
-      putCount(out, count);
-    }
-    out << '\t';
-    putFixed(out, row.maxTranslation);
-    out << '\t';
-    putFixed(out, row.maxRotation);
-    out << '\t' << (row.overLimits() ? "yes" : "no") << kEol;
+    const std::string cells[] = {
+        row.run,
+        countText(row.volumes),
+        fixedText(row.meanRms),
+        fixedText(row.maxRms),
+        fixedText(row.meanFd),
+        fixedText(row.maxFd),
+        countText(row.spikes),
+        countText(row.flagged),
+        fixedText(row.flaggedPercent),
+        countText(row.remaining),
+        countText(row.longestClean),
+        fixedText(row.maxTranslation),
+        fixedText(row.maxRotation),
+        row.overLimits() ? "yes" : "no"};
+    for (std::size_t c = 0; c < std::size(cells); ++c) out << (c == 0 ? "" : "\t") << cells[c];
+    out << kEol;
   }
 }
 
