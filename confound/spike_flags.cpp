@@ -1,0 +1,84 @@
+#include "confound/spike_flags.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace tsl {
+
+std::vector<std::size_t> detectSpikes(const std::vector<float>& series, float threshold) {
+  std::vector<std::size_t> spikes;
+  for (std::size_t k = 0; k < series.size(); ++k) {
+    if (series[k] > threshold) spikes.push_back(k);
+  }
+  return spikes;
+}
+
+namespace {
+
+void requireSpikesWithin(const std::vector<std::size_t>& spikes, std::size_t volumeCount) {
+  for (std::size_t i = 0; i < spikes.size(); ++i) {
+    if (spikes[i] >= volumeCount) {
+      throw std::invalid_argument("Spike volume " + std::to_string(spikes[i]) +
+                                  " is outside a run of " + std::to_string(volumeCount) +
+                                  " volumes");
+    }
+    if (i > 0 && spikes[i] <= spikes[i - 1]) {
+      throw std::invalid_argument("Spike volumes are not in increasing order at volume " +
+                                  std::to_string(spikes[i]));
+    }
+  }
+}
+
+// Flags [first, last) of the stretch of unflagged volumes that ends at last
+// when it is shorter than minSegment.
+void flagIfShort(std::vector<bool>& flagged, std::size_t first, std::size_t last,
+                 std::size_t minSegment) {
+  if (last - first < minSegment) std::fill(flagged.begin() + first, flagged.begin() + last, true);
+}
+
+}  // namespace
+
+FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t volumeCount,
+                           const FlagOptions& options) {
+  requireSpikesWithin(spikes, volumeCount);
+  FlaggedVolumes result;
+  result.flagged.assign(volumeCount, false);
+  for (const std::size_t k : spikes) {
+    // Written so that huge counts cannot wrap around.
+    const std::size_t first = options.before >= k ? 0 : k - options.before;
+    const std::size_t last =
+        options.after >= volumeCount - 1 - k ? volumeCount - 1 : k + options.after;
+    std::fill(result.flagged.begin() + first, result.flagged.begin() + last + 1, true);
+  }
+
+  if (!spikes.empty() && options.minSegment > 0) {
+    // Flagging a whole maximal stretch only joins flagged ones, so the other
+    // stretches stay as they are and one pass is enough.
+    std::size_t stretchStart = 0;
+    for (std::size_t v = 0; v < volumeCount; ++v) {
+      if (!result.flagged[v]) continue;
+      flagIfShort(result.flagged, stretchStart, v, options.minSegment);
+      stretchStart = v + 1;
+    }
+    flagIfShort(result.flagged, stretchStart, volumeCount, options.minSegment);
+  }
+
+  for (std::size_t v = 0; v < volumeCount; ++v) {
+    if (result.flagged[v]) result.volumes.push_back(v);
+  }
+  result.extra = result.volumes.size() - spikes.size();
+  return result;
+}
+
+std::size_t longestUnflaggedStretch(const std::vector<bool>& flagged) {
+  std::size_t longest = 0;
+  std::size_t current = 0;
+  for (const bool f : flagged) {
+    current = f ? 0 : current + 1;
+    longest = std::max(longest, current);
+  }
+  return longest;
+}
+
+}  // namespace tsl

@@ -1,0 +1,117 @@
+#include "confound/spike_flags.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tsl::testing {
+namespace {
+
+using Volumes = std::vector<std::size_t>;
+
+// The flags the slow way: a volume is near a spike when it lies within the
+// spike's window; an unflagged volume is then also flagged when the
+// unflagged volumes around it, counted outwards from it, are too few.
+std::vector<bool> flagsByHand(const Volumes& spikes, std::size_t n, const FlagOptions& o) {
+  std::vector<bool> near(n, false);
+  for (std::size_t v = 0; v < n; ++v) {
+    for (const std::size_t k : spikes) {
+      if (v + o.before >= k && v <= k + o.after) near[v] = true;
+    }
+  }
+  if (spikes.empty() || o.minSegment == 0) return near;
+  std::vector<bool> flagged = near;
+  for (std::size_t v = 0; v < n; ++v) {
+    if (near[v]) continue;
+    std::size_t length = 1;
+    for (std::size_t l = v; l > 0 && !near[l - 1]; --l) ++length;
+    for (std::size_t r = v + 1; r < n && !near[r]; ++r) ++length;
+    if (length < o.minSegment) flagged[v] = true;
+  }
+  return flagged;
+}
+
+std::size_t longestCleanByHand(const std::vector<bool>& flagged) {
+  std::size_t longest = 0;
+  for (std::size_t start = 0; start < flagged.size(); ++start) {
+    std::size_t end = start;
+    while (end < flagged.size() && !flagged[end]) ++end;
+    if (end - start > longest) longest = end - start;
+  }
+  return longest;
+}
+
+TEST(SpikeFlags, DetectsValuesStrictlyAboveTheThreshold) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> r{0.0f, 0.2f, 0.9f, 0.5f, nan, 0.7f, 0.5000001f};
+  EXPECT_EQ(detectSpikes(r, 0.5f), (Volumes{2, 5, 6}));
+  EXPECT_EQ(detectSpikes(r, -1.0f), (Volumes{0, 1, 2, 3, 5, 6}));
+  EXPECT_EQ(detectSpikes(r, 0.9f), Volumes{});
+}
+
+TEST(SpikeFlags, ShortCleanStretchesBetweenSpikesAndAtTheEnds) {
+  const FlaggedVolumes f = flagVolumes({3, 11, 13, 80, 97}, 100, {0, 0, 5});
+  EXPECT_EQ(f.volumes, (Volumes{0, 1, 2, 3, 11, 12, 13, 80, 97, 98, 99}));
+  EXPECT_EQ(f.extra, 6u);
+  EXPECT_EQ(longestUnflaggedStretch(f.flagged), 66u);  // 14 to 79
+}
+
+// Every set of spikes in a run of 11 volumes (edges, neighbours, none), with
+// every small window and minimum stretch.
+TEST(SpikeFlags, MatchFlagsWorkedOutVolumeByVolume) {
+  constexpr std::size_t n = 11;
+  for (unsigned mask = 0; mask < (1u << n); ++mask) {
+    Volumes spikes;
+    for (std::size_t v = 0; v < n; ++v) {
+      if (mask & (1u << v)) spikes.push_back(v);
+    }
+    for (std::size_t before = 0; before <= 2; ++before) {
+      for (std::size_t after = 0; after <= 2; ++after) {
+        for (std::size_t minSegment = 0; minSegment <= 6; ++minSegment) {
+          const FlagOptions options{before, after, minSegment};
+          const std::vector<bool> expected = flagsByHand(spikes, n, options);
+          const FlaggedVolumes f = flagVolumes(spikes, n, options);
+          ASSERT_EQ(f.flagged, expected)
+              << "spikes " << mask << " before " << before << " after " << after << " min "
+              << minSegment;
+          Volumes listed;
+          for (std::size_t v = 0; v < n; ++v) {
+            if (expected[v]) listed.push_back(v);
+          }
+          ASSERT_EQ(f.volumes, listed);
+          ASSERT_EQ(f.extra, listed.size() - spikes.size());
+          ASSERT_EQ(longestUnflaggedStretch(f.flagged), longestCleanByHand(expected));
+        }
+      }
+    }
+  }
+}
+
+TEST(SpikeFlags, HugeWindowsReachTheEndsAndBadSpikesAreRefused) {
+  const std::size_t huge = std::numeric_limits<std::size_t>::max();
+  const FlaggedVolumes all = flagVolumes({4}, 9, {huge, huge, huge});
+  EXPECT_EQ(all.volumes, (Volumes{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(all.extra, 8u);
+  EXPECT_EQ(longestUnflaggedStretch(all.flagged), 0u);
+  // A run without spikes keeps every volume, however short.
+  EXPECT_EQ(flagVolumes({}, 3, {1, 1, 5}).volumes, Volumes{});
+
+  auto errorOf = [](const Volumes& spikes) -> std::string {
+    try {
+      flagVolumes(spikes, 9, {});
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "no exception";
+  };
+  EXPECT_EQ(errorOf({2, 9}), "Spike volume 9 is outside a run of 9 volumes");
+  EXPECT_EQ(errorOf({2, 5, 5}), "Spike volumes are not in increasing order at volume 5");
+}
+
+}  // namespace
+}  // namespace tsl::testing
