@@ -282,31 +282,110 @@ TEST_F(ConfoundTask, AllModelsAndTwoSpikes) {
   EXPECT_LT(t1.columns[0][0], -0.05);
 }
 
-TEST_F(ConfoundTask, FilesAreWrittenInOrderAndEachCompletelyOrNotAtAll) {
+TEST_F(ConfoundTask, ARunsFilesArriveTogetherOrNotAtAll) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
-  confound(sdm, "0.5", allModels());
-  std::vector<std::string> complete;
-  for (const Output& o : kOutputs) complete.push_back(readFile(withSuffix(sdm, o.suffix)));
-  for (const Output& o : kOutputs) fs::remove(withSuffix(sdm, o.suffix));
-
-  // A folder in the place of output j makes its write fail: the outputs
-  // before it are complete, none after it exists, and no temporary file is
-  // left behind.
+  // A folder in the place of output j makes it fail: the outputs before it
+  // keep what an earlier run left there, none after it appears, and no
+  // temporary file is left behind.
   for (std::size_t j = 0; j < kOutputs.size(); ++j) {
     const std::string blocked = withSuffix(sdm, kOutputs[j].suffix);
     SCOPED_TRACE(blocked);
+    std::set<std::string> expected = {"run1_3DMC.sdm", fs::path(blocked).filename().string()};
+    for (std::size_t k = 0; k < j; ++k) {
+      writeFile(withSuffix(sdm, kOutputs[k].suffix), std::string("earlier ") + kOutputs[k].suffix);
+      expected.insert(fs::path(withSuffix(sdm, kOutputs[k].suffix)).filename().string());
+    }
     fs::create_directory(blocked);
     const SimulatorRun run = confound(sdm, "0.5", allModels());
     EXPECT_EQ(run.messages(), std::vector<std::string>{"Error: Cannot Create file: " + blocked});
-    std::set<std::string> expected = {"run1_3DMC.sdm", fs::path(blocked).filename().string()};
-    for (std::size_t k = 0; k < j; ++k) {
-      expected.insert(fs::path(withSuffix(sdm, kOutputs[k].suffix)).filename().string());
-      EXPECT_EQ(readFile(withSuffix(sdm, kOutputs[k].suffix)), complete[k]) << kOutputs[k].suffix;
-    }
     EXPECT_EQ(filesIn(dir.path().string()), expected);
+    for (std::size_t k = 0; k < j; ++k) {
+      EXPECT_EQ(readFile(withSuffix(sdm, kOutputs[k].suffix)), std::string("earlier ") + kOutputs[k].suffix);
+    }
     fs::remove(blocked);
     for (const Output& o : kOutputs) fs::remove(withSuffix(sdm, o.suffix));
   }
+
+  // In a study list, the runs before the failing one keep their complete
+  // outputs; the failing run and those after it add nothing.
+  const std::vector<std::string> sdms = {motionFile("s1/run1_3DMC.sdm", handRows()),
+                                         motionFile("s2/run2_3DMC.sdm", handRows(2.0f)),
+                                         motionFile("s3/run3_3DMC.sdm", handRows(0.25f))};
+  const std::string mdm = dir.file("study_3DMC.mdm");
+  writeMdm(mdm, sdms, {dir.file("s1/run1.fmr"), dir.file("s2/run2.fmr"), dir.file("s3/run3.fmr")});
+  fs::create_directory(withSuffix(sdms[1], "_t1"));
+  const SimulatorRun run = confound(mdm, "0.5", allModels());
+  EXPECT_EQ(run.messages(),
+            std::vector<std::string>{"Error: Cannot Create file: " + withSuffix(sdms[1], "_t1")});
+  EXPECT_EQ(filesIn(dir.file("s1")).size(), 1 + kOutputs.size());
+  EXPECT_EQ(readFile(withSuffix(sdms[0], "_spikes")), kSpikesFile);
+  EXPECT_EQ(readFile(withSuffix(sdms[0], "_detr")), kDetrendedFile);
+  EXPECT_EQ(filesIn(dir.file("s2")), (std::set<std::string>{"run2_3DMC.sdm", "run2_3DMC_t1.sdm"}));
+  EXPECT_EQ(filesIn(dir.file("s3")), std::set<std::string>{"run3_3DMC.sdm"});
+}
+
+TEST_F(ConfoundTask, NoSpikeRemovesTheSpikeFileOfAnEarlierRun) {
+  const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
+  const std::string spikes = withSuffix(sdm, "_spikes");
+  confound(sdm, "0.5", {"create_spikes"});
+  ASSERT_EQ(readFile(spikes), kSpikesFile);
+
+  // Without detection the earlier file is not this run's business.
+  confound(sdm, "2", {"create_detrended"});
+  EXPECT_EQ(readFile(spikes), kSpikesFile);
+
+  // A run that fails removes nothing.
+  fs::remove(withSuffix(sdm, "_detr"));
+  fs::create_directory(withSuffix(sdm, "_detr"));
+  SimulatorRun run = confound(sdm, "2", {"create_spikes", "create_detrended"});
+  EXPECT_EQ(run.messages(),
+            std::vector<std::string>{"Error: Cannot Create file: " + withSuffix(sdm, "_detr")});
+  EXPECT_EQ(readFile(spikes), kSpikesFile);
+  fs::remove(withSuffix(sdm, "_detr"));
+
+  run = confound(sdm, "2", {"create_spikes", "create_detrended"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+  EXPECT_EQ(taskLog(run), (std::vector<std::string>{
+                              "Tessel>  Detecting Spikes",
+                              "Tessel>  No spikes found with displacement greater than 2 mm",
+                              "Tessel>  Saving SDMs",
+                              "Tessel>  Removed the spike file of an earlier run: " + spikes}));
+  EXPECT_EQ(filesIn(dir.path().string()), (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC_detr.sdm"}));
+}
+
+TEST_F(ConfoundTask, RunsTooShortToDetrendAreRefusedBeforeAnythingIsDone) {
+  const std::string single = motionFile("s2/single_3DMC.sdm", {MotionRow{0.5f, -0.25f, 0.125f, 1, -2, 3}});
+  const std::string refusal =
+      "Error: SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
+  std::set<std::string> everything = allModels();
+  everything.insert("plot_regular");
+  everything.insert("plot_detrended");
+  SimulatorRun run = confound(single, "0.5", everything);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+  EXPECT_TRUE(taskLog(run).empty()) << run.describe();
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  for (const Output& o : kOutputs) {
+    run = confound(single, "0.5", {o.parameter});
+    EXPECT_EQ(run.messages(), std::vector<std::string>{refusal}) << o.parameter;
+  }
+  run = confound(single, "0.5", {"plot_detrended"});
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+
+  // Every run of a study list is checked before the first one is processed.
+  const std::string first = motionFile("s1/run1_3DMC.sdm", handRows());
+  const std::string mdm = dir.file("study_3DMC.mdm");
+  writeMdm(mdm, {first, single}, {dir.file("s1/run1.fmr"), dir.file("s2/single.fmr")});
+  run = confound(mdm, "0.5", everything);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  EXPECT_EQ(filesIn(dir.file("s1")), std::set<std::string>{"run1_3DMC.sdm"});
+  EXPECT_EQ(filesIn(dir.file("s2")), std::set<std::string>{"single_3DMC.sdm"});
+
+  // The plain plot needs no detrending.
+  run = confound(single, "0.5", {"plot_regular"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+  EXPECT_EQ(run.calls("zrPlotLine").size(), 1u);
+  EXPECT_EQ(taskLog(run), std::vector<std::string>{"Tessel>  Saving SDMs"});
 }
 
 TEST_F(ConfoundTask, SpikeSwitchAndThresholds) {
