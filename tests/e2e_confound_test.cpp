@@ -14,11 +14,13 @@
 #include <cmath>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
+#include "motion/motion_series.h"
 #include "tests/support/simulator.h"
 #include "tests/support/temp_dir.h"
 
@@ -530,6 +532,91 @@ TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
   }
   EXPECT_NEAR(sum, 0.0, 1e-5);
   EXPECT_EQ(detrended.columns[0][0], -0.968246f);
+}
+
+// Detrending and standardising in single precision, in the order the sums and
+// formulas are defined, written here from those definitions.
+std::vector<float> detrendedByHand(const std::vector<float>& y) {
+  const float n = static_cast<float>(y.size());
+  float sx = 0, sy = 0, sxy = 0, sxx = 0;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    const float x = static_cast<float>(i);
+    sx += x;
+    sy += y[i];
+    sxy += y[i] * x;
+    sxx += static_cast<float>(static_cast<int>(i * i));
+  }
+  const float b = (sxy * n - sy * sx) / (sxx * n - sx * sx);
+  const float c = (sy - b * sx) / n;
+  std::vector<float> d(y.size());
+  for (std::size_t i = 0; i < y.size(); ++i) d[i] = y[i] - (static_cast<float>(i) * b + c);
+  return d;
+}
+
+std::vector<float> standardizedByHand(std::vector<float> v) {
+  float sum = 0;
+  for (float x : v) sum += x;
+  const float mean = sum / static_cast<float>(v.size());
+  float ss = 0;
+  for (float x : v) ss += (x - mean) * (x - mean);
+  const float sd = std::sqrt(ss / static_cast<float>(v.size() - 1));
+  for (float& x : v) x = (x - mean) / (sd < 0.0001f ? 1.0f : sd);
+  return v;
+}
+
+TEST_F(ConfoundTask, SpikesAndModelsOfADriftingRunComeFromItsSinglePrecisionDetrending) {
+  // All six parameters drift (about 2 mm and 1 degree over the run) and
+  // wobble; the head jumps at volume 40 and stays, and volume 101 is an
+  // outlier of its own. The drift alone would make every volume move more
+  // than the threshold.
+  constexpr std::size_t kDrifting = 157;
+  const float drift[6] = {0.0125f, -0.0105f, 0.009f, 0.0075f, -0.006f, 0.0065f};
+  std::vector<MotionRow> rows(kDrifting);
+  for (std::size_t t = 0; t < kDrifting; ++t) {
+    const float f = static_cast<float>(t);
+    for (std::size_t p = 0; p < 6; ++p) {
+      rows[t][p] = drift[p] * f + 0.004f * std::sin(0.7f * f + static_cast<float>(p));
+    }
+    if (t >= 40) rows[t][0] += 0.75f;
+    if (t == 101) rows[t][4] += 0.9f;
+  }
+  const std::string sdm = motionFile("run1_3DMC.sdm", rows);
+  const float threshold = 0.02f;
+  const SimulatorRun run =
+      confound(sdm, "0.02", {"create_spikes", "create_detrended", "plot_detrended"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+
+  SdmDocument expected(sdm);  // the parameters as the task reads them
+  for (std::size_t p = 0; p < 6; ++p) {
+    expected.columns[p] = detrendedByHand(expected.columns[p]);
+    expected.names[p] += " detrended";
+  }
+  const std::vector<float> r = relativeRmsDisplacement(expected);
+
+  std::vector<std::string> log = {"Tessel>  Detecting Spikes"};
+  for (std::size_t k = 0; k < kDrifting; ++k) {
+    if (!(r[k] > threshold)) continue;
+    std::ostringstream line;
+    line << "Tessel>  Found spike at position " << k << " with displacement " << r[k] << " mm";
+    log.push_back(line.str());
+  }
+  ASSERT_EQ(log.size(), 4u) << "spikes at 40, 101 and 102 alone";
+  log.push_back("Tessel>  Saving SDMs");
+  EXPECT_EQ(taskLog(run), log);
+
+  // The plot shows the detrended parameters and the series, to the last bit.
+  const std::vector<const HostCall*> added = run.calls("zrAddLineToPlot");
+  ASSERT_EQ(added.size(), 7u) << run.describe();
+  EXPECT_EQ(run.calls("zrPlotLine").at(0)->arg(2).floats(), expected.columns[0]);
+  for (std::size_t p = 1; p < 6; ++p) EXPECT_EQ(added[p - 1]->arg(3).floats(), expected.columns[p]) << p;
+  EXPECT_EQ(added[5]->arg(3).floats(), r);
+
+  for (std::size_t p = 0; p < 6; ++p) expected.columns[p] = standardizedByHand(expected.columns[p]);
+  std::ostringstream file;
+  expected.write(file);
+  EXPECT_EQ(readFile(withSuffix(sdm, "_detr")), file.str());
+  EXPECT_EQ(SdmDocument(withSuffix(sdm, "_spikes")).names,
+            (std::vector<std::string>{"Spike Volume 40", "Spike Volume 101", "Spike Volume 102"}));
 }
 
 TEST_F(ConfoundTask, PlotsOfTheMotionAndOfTheDetrendedRun) {
