@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
@@ -344,6 +345,63 @@ TEST_F(DisplacementTask, RefusesRunsAndMotionFilesItCannotMeasure) {
   const std::string fiveMessage = messageOf(fmr, dir.file("five_3DMC.sdm"));
   EXPECT_NE(fiveMessage.find("Error: SDM file " + dir.file("five_3DMC.sdm") + ": "), std::string::npos)
       << fiveMessage;
+}
+
+TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
+  const std::string fmr = writeRun("run1", 3, false);
+  const std::string motion = writeMotion("run1_3DMC.sdm", {MotionRow{0.1f, -0.2f, 0.3f, 0.4f, -0.5f, 0.6f},
+                                                          MotionRow{0.2f, -0.3f, 0.5f, 0.7f, -0.9f, 1.1f},
+                                                          MotionRow{0.4f, -0.5f, 0.6f, 0.9f, -1.2f, 1.5f}});
+  const std::string maxAbsolute = dir.file("run1_3DMC_MaxAbsolute.map");
+  const std::string meanAbsolute = dir.file("run1_3DMC_MeanAbsolute.map");
+
+  // A folder in the place of the second map: the first stays saved, the
+  // task stops there.
+  std::filesystem::create_directory(meanAbsolute);
+  SimulatorRun run = runTask(fmr, motion, {"map_max_abs", "map_mean_abs", "map_max_rel"});
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + meanAbsolute)) << run.describe();
+  EXPECT_THAT(savedPaths(run), ElementsAre(maxAbsolute, meanAbsolute));
+  EXPECT_EQ(readNifti(maxAbsolute).dim[4], 1);
+
+  // Saved again, a file of the same size is written anew.
+  run = runTask(fmr, motion, {"map_max_abs"});
+  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
+
+  // A read-only file is not the host's to replace: it keeps its bytes.
+  writeFile(maxAbsolute, "an earlier map");
+  namespace fs = std::filesystem;
+  fs::permissions(maxAbsolute, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  run = runTask(fmr, motion, {"map_max_abs"});
+  fs::permissions(maxAbsolute, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + maxAbsolute)) << run.describe();
+  EXPECT_EQ(readFile(maxAbsolute), "an earlier map");
+}
+
+TEST_F(DisplacementTask, ASingleVolumeIsMeasuredButNotDetrended) {
+  const std::string fmr = writeRun("run1", 3, false);
+  const std::string single = writeMotion("one_3DMC.sdm", {MotionRow{1.5f, 0, 0, 0, 0, 0}});
+  const std::string refusal =
+      "Error: SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
+  SimulatorRun run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_detrended=1"});
+  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
+  EXPECT_THAT(taskLines(run), ElementsAre());
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
+
+  // Every run of a study list is checked before the first is plotted.
+  const std::string two = writeMotion("two_3DMC.sdm", std::vector<MotionRow>(2, MotionRow{1, 2, 3, 4, 5, 6}));
+  writeMdm(dir.file("study_3DMC.mdm"), {two, single}, {fmr, fmr});
+  run = runTask(fmr, dir.file("study_3DMC.mdm"), {"map_max_abs"}, kThreshold,
+                {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
+  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+
+  // The maps and the plain plot need no detrending.
+  run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_regular=1"});
+  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
+  EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(1), kSavingLine));
+  EXPECT_EQ(run.calls("zrPlotLine").size(), 1u);
+  EXPECT_EQ(exported(dir.file("one_3DMC"), kMaxAbs)[2], 1.5f);
 }
 
 TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
