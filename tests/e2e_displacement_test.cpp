@@ -103,11 +103,17 @@ Nifti readNifti(const std::string& path) {
   return n;
 }
 
+// Voxel sizes of a run: in-plane x and y, slice thickness and gap (mm).
+struct VoxelSizes {
+  float x = kVoxelMm, y = kVoxelMm, thickness = kVoxelMm, gap = 0.0f;
+};
+
 class DisplacementTask : public ::testing::Test {
  protected:
   // The current run: a header file and its STC in the host's layout.
   std::string writeRun(const std::string& name, int volumes, bool float32,
-                       const std::function<float(int, int, int, int)>& value = intensity) {
+                       const std::function<float(int, int, int, int)>& value = intensity,
+                       VoxelSizes voxel = {}) {
     FmrLayout run;
     run.volumes = volumes;
     run.slices = kZ;
@@ -115,10 +121,10 @@ class DisplacementTask : public ::testing::Test {
     run.resolutionY = kY;
     run.prefix = name;
     run.dataType = float32 ? 2 : 1;
-    run.inplaneResolutionX = kVoxelMm;
-    run.inplaneResolutionY = kVoxelMm;
-    run.sliceThickness = kVoxelMm;
-    run.sliceGap = 0.0f;
+    run.inplaneResolutionX = voxel.x;
+    run.inplaneResolutionY = voxel.y;
+    run.sliceThickness = voxel.thickness;
+    run.sliceGap = voxel.gap;
     writeFmrHeader(dir.file(name + ".fmr"), run);
     writeStc(dir.file(name + ".stc"), kX, kY, kZ, volumes, value, float32);
     return dir.file(name + ".fmr");
@@ -404,14 +410,21 @@ TEST_F(DisplacementTask, ASingleVolumeIsMeasuredButNotDetrended) {
   EXPECT_EQ(exported(dir.file("one_3DMC"), kMaxAbs)[2], 1.5f);
 }
 
-TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
+TEST_F(DisplacementTask, DriftingMotionOnAnisotropicVoxelsMatchesAnIndependentComputation) {
+  // Voxels of 3.5 x 3 x 4 mm (slices 3.5 mm thick with a gap of 0.5 mm), so
+  // that each axis has its own voxel size; all six parameters drift over an
+  // odd number of volumes.
+  const VoxelSizes voxel{3.5f, 3.0f, 3.5f, 0.5f};
+  const double size[3] = {3.5, 3.0, 4.0};
   const std::vector<MotionRow> rows = {
-      {0.5f, -0.25f, 0.125f, 1.5f, 0.0f, 0.0f},
-      {0.0f, 0.0f, 0.0f, 0.0f, -2.0f, 0.5f},
-      {1.5f, 0.75f, -1.0f, 0.25f, 0.5f, -1.25f},
-      {0.125f, 0.0625f, 0.0f, -0.75f, 1.0f, 2.5f},
+      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f},
+      {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
+      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},
+      {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
+      {1.0f, -1.375f, 0.75f, 3.25f, -3.5f, 2.75f},
   };
-  const std::string fmr = writeRun("run1", 4, true);
+  const int volumes = static_cast<int>(rows.size());
+  const std::string fmr = writeRun("run1", volumes, true, intensity, voxel);
   const std::string motion = writeMotion("run1_3DMC.sdm", rows);
   const SimulatorRun run = runTask(fmr, motion, kAllMaps);
   EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
@@ -423,14 +436,15 @@ TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
     const int x = v % kX, y = (v / kX) % kY, z = v / (kX * kY);
     double expected[7] = {0, 0, 0, 0, 0, 0, 0};
     if (masked(v)) {
-      const Vec3d centre{(x + 0.5) * kVoxelMm - kX, (y + 0.5) * kVoxelMm - kY, (z + 0.5) * kVoxelMm - kZ};
+      const Vec3d centre{(x + 0.5 - kX / 2.0) * size[0], (y + 0.5 - kY / 2.0) * size[1],
+                         (z + 0.5 - kZ / 2.0) * size[2]};
       Vec3d previous = centre;
       for (const MotionRow& row : rows) {
         const Vec3d moved = moveByHand(centre, row.data());
         const double a = distance(moved, centre), r = distance(moved, previous);
         expected[kMaxAbs] = std::max(expected[kMaxAbs], a);
-        expected[kMeanAbs] += a / 4;
-        expected[kMeanRel] += r / 4;
+        expected[kMeanAbs] += a / volumes;
+        expected[kMeanRel] += r / volumes;
         expected[kMaxRel] = std::max(expected[kMaxRel], r);
         expected[kMaxX] = std::max(expected[kMaxX], std::fabs(moved.x - centre.x));
         expected[kMaxY] = std::max(expected[kMaxY], std::fabs(moved.y - centre.y));
