@@ -89,17 +89,18 @@ std::vector<std::string> taskLog(const SimulatorRun& run) {
   return lines;
 }
 
-// The column as the task must have written it, computed here in double:
-// mean and sample standard deviation, divided only when the spread is at
-// least 0.0001.
-std::vector<double> standardized(std::vector<double> v) {
-  double sum = 0;
-  for (double x : v) sum += x;
-  const double mean = sum / static_cast<double>(v.size());
-  double ss = 0;
-  for (double x : v) ss += (x - mean) * (x - mean);
-  const double sd = std::sqrt(ss / static_cast<double>(v.size() - 1));
-  for (double& x : v) x = (x - mean) / (sd < 0.0001 ? 1.0 : sd);
+// The column as the task must have written it, computed here in the precision
+// of T: mean and sample standard deviation, divided only when the spread is at
+// least 0.0001 (in float, the order of the operations is the task's own).
+template <typename T>
+std::vector<T> standardized(std::vector<T> v) {
+  T sum = 0;
+  for (T x : v) sum += x;
+  const T mean = sum / static_cast<T>(v.size());
+  T ss = 0;
+  for (T x : v) ss += (x - mean) * (x - mean);
+  const T sd = std::sqrt(ss / static_cast<T>(v.size() - 1));
+  for (T& x : v) x = (x - mean) / (sd < static_cast<T>(0.0001) ? T(1) : sd);
   return v;
 }
 
@@ -534,8 +535,8 @@ TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
   EXPECT_EQ(detrended.columns[0][0], -0.968246f);
 }
 
-// Detrending and standardising in single precision, in the order the sums and
-// formulas are defined, written here from those definitions.
+// Detrending in single precision, in the order the sums and formulas are
+// defined, written here from those definitions.
 std::vector<float> detrendedByHand(const std::vector<float>& y) {
   const float n = static_cast<float>(y.size());
   float sx = 0, sy = 0, sxy = 0, sxx = 0;
@@ -551,17 +552,6 @@ std::vector<float> detrendedByHand(const std::vector<float>& y) {
   std::vector<float> d(y.size());
   for (std::size_t i = 0; i < y.size(); ++i) d[i] = y[i] - (static_cast<float>(i) * b + c);
   return d;
-}
-
-std::vector<float> standardizedByHand(std::vector<float> v) {
-  float sum = 0;
-  for (float x : v) sum += x;
-  const float mean = sum / static_cast<float>(v.size());
-  float ss = 0;
-  for (float x : v) ss += (x - mean) * (x - mean);
-  const float sd = std::sqrt(ss / static_cast<float>(v.size() - 1));
-  for (float& x : v) x = (x - mean) / (sd < 0.0001f ? 1.0f : sd);
-  return v;
 }
 
 TEST_F(ConfoundTask, SpikesAndModelsOfADriftingRunComeFromItsSinglePrecisionDetrending) {
@@ -611,7 +601,7 @@ TEST_F(ConfoundTask, SpikesAndModelsOfADriftingRunComeFromItsSinglePrecisionDetr
   for (std::size_t p = 1; p < 6; ++p) EXPECT_EQ(added[p - 1]->arg(3).floats(), expected.columns[p]) << p;
   EXPECT_EQ(added[5]->arg(3).floats(), r);
 
-  for (std::size_t p = 0; p < 6; ++p) expected.columns[p] = standardizedByHand(expected.columns[p]);
+  for (std::size_t p = 0; p < 6; ++p) expected.columns[p] = standardized(expected.columns[p]);
   std::ostringstream file;
   expected.write(file);
   EXPECT_EQ(readFile(withSuffix(sdm, "_detr")), file.str());
