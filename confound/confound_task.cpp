@@ -70,7 +70,7 @@ void tessel::createConfoundModels() {
   const ConfoundParameters params = readParameters();
   // Every run is read and checked for its six motion columns before the first
   // one is processed, so a bad run stops the task before anything is written.
-  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile);
+  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile, &log());
 
   tsl::ZorvLog& out = log();
   for (const tsl::SdmDocument& motion : runs) {
