@@ -83,7 +83,7 @@ void tessel::createConfoundModels() {
   // Every run is read and checked for its six motion columns (and, when a
   // step detrends, for two data points) before the first one is processed, so
   // a bad run stops the task before anything is plotted or written.
-  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile);
+  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile, &log());
   if (needsDetrendedSeries(params)) {
     for (const tsl::SdmDocument& motion : runs) tsl::requireDetrendable(motion);
   }

@@ -157,7 +157,7 @@ void exportSelected(const tsl::MaskedMeasures& measures, const std::vector<std::
 
 void tessel::computeDisplacementMaps() {
   const Parameters p = readParameters();
-  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(p.motionFile);
+  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(p.motionFile, &log());
   // Every document is checked before anything is shown or added to the run.
   for (const tsl::SdmDocument& motion : documents) {
     tsl::checkMotionDocument(motion);
