@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "confound/predictor_transforms.h"
+#include "designmatrix/atomic_file.h"
 #include "designmatrix/motion_parameter_source.h"
 #include "designmatrix/path_functions.h"
 #include "designmatrix/sdm_document.h"
@@ -57,20 +58,35 @@ ConfoundParameters readParameters() {
   return p;
 }
 
+// Every step but the plain plot works on the detrended parameters.
+bool needsDetrendedSeries(const ConfoundParameters& p) {
+  return p.createDetrended || p.createDerivative || p.createSpikes || p.createSquared ||
+         p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 || p.createDelayed2Squared ||
+         p.plotDetrended;
+}
+
+void addDocument(tsl::FileSet& files, const std::string& path, const tsl::SdmDocument& document) {
+  files.add(path, [&document](std::ostream& out) { document.write(out); });
+}
+
 // Standardised whether or not it is written, as every model is.
-void standardizeAndWrite(tsl::SdmDocument& model, bool write, const std::string& motionPath,
-                         const char* suffix) {
+void standardizeAndAdd(tsl::FileSet& files, tsl::SdmDocument& model, bool write,
+                       const std::string& motionPath, const char* suffix) {
   tsl::standardizePredictors(model);
-  if (write) model.writeToFile(tsl::insertBeforeExtension(motionPath, suffix));
+  if (write) addDocument(files, tsl::insertBeforeExtension(motionPath, suffix), model);
 }
 
 }  // namespace
 
 void tessel::createConfoundModels() {
   const ConfoundParameters params = readParameters();
-  // Every run is read and checked for its six motion columns before the first
-  // one is processed, so a bad run stops the task before anything is written.
-  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile);
+  // Every run is read and checked for its six motion columns (and, when a
+  // step detrends, for two data points) before the first one is processed, so
+  // a bad run stops the task before anything is plotted or written.
+  const std::vector<tsl::SdmDocument> runs = tsl::loadMotionDocuments(params.sdmFile, &log());
+  if (needsDetrendedSeries(params)) {
+    for (const tsl::SdmDocument& motion : runs) tsl::requireDetrendable(motion);
+  }
 
   tsl::ZorvLog& out = log();
   for (const tsl::SdmDocument& motion : runs) {
@@ -131,15 +147,30 @@ void tessel::createConfoundModels() {
     }
 
     out << tsl::kDisplayName << ">  Saving SDMs" << std::flush;
-    if (params.createSpikes && spikes.NrOfPredictors.value > 0) {
-      spikes.writeToFile(tsl::insertBeforeExtension(motion.path, "_spikes"));
+    // The run's files arrive together or not at all (see FileSet).
+    tsl::FileSet files;
+    const std::string spikesPath = tsl::insertBeforeExtension(motion.path, "_spikes");
+    bool staleSpikes = false;
+    if (params.createSpikes) {
+      if (spikes.NrOfPredictors.value > 0) {
+        addDocument(files, spikesPath, spikes);
+      } else {
+        // Left from an earlier run with another threshold, it would look like
+        // this run's result.
+        staleSpikes = files.remove(spikesPath);
+      }
     }
-    standardizeAndWrite(detrended, params.createDetrended, motion.path, "_detr");
-    standardizeAndWrite(derivative, params.createDerivative, motion.path, "_deriv");
-    standardizeAndWrite(squared, params.createSquared, motion.path, "_sqr");
-    standardizeAndWrite(delayed1, params.createDelayed1, motion.path, "_t1");
-    standardizeAndWrite(delayed2, params.createDelayed2, motion.path, "_t2");
-    standardizeAndWrite(delayed1Squared, params.createDelayed1Squared, motion.path, "_t1sqr");
-    standardizeAndWrite(delayed2Squared, params.createDelayed2Squared, motion.path, "_t2sqr");
+    standardizeAndAdd(files, detrended, params.createDetrended, motion.path, "_detr");
+    standardizeAndAdd(files, derivative, params.createDerivative, motion.path, "_deriv");
+    standardizeAndAdd(files, squared, params.createSquared, motion.path, "_sqr");
+    standardizeAndAdd(files, delayed1, params.createDelayed1, motion.path, "_t1");
+    standardizeAndAdd(files, delayed2, params.createDelayed2, motion.path, "_t2");
+    standardizeAndAdd(files, delayed1Squared, params.createDelayed1Squared, motion.path, "_t1sqr");
+    standardizeAndAdd(files, delayed2Squared, params.createDelayed2Squared, motion.path, "_t2sqr");
+    files.commit();
+    if (staleSpikes) {
+      out << tsl::kDisplayName << ">  Removed the spike file of an earlier run: " << spikesPath
+          << std::flush;
+    }
   }
 }

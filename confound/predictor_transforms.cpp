@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+
+#include "designmatrix/io_error.h"
 
 namespace tsl {
 
@@ -32,6 +35,14 @@ void detrendPredictor(SdmDocument& doc, std::size_t column) {
 
 void detrendPredictors(SdmDocument& doc) {
   for (std::size_t i = 0; i < doc.columns.size(); ++i) detrendPredictor(doc, i);
+}
+
+void requireDetrendable(const SdmDocument& doc) {
+  const int points = doc.NrOfDataPoints.value;
+  if (points >= kMinimumDetrendPoints) return;
+  throw IOError("SDM file " + doc.path + ": holds " + std::to_string(points) +
+                (points == 1 ? " data point" : " data points") + ", a detrended series needs at least " +
+                std::to_string(kMinimumDetrendPoints));
 }
 
 void differentiatePredictor(SdmDocument& doc, std::size_t column) {

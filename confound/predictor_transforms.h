@@ -35,6 +35,14 @@ void detrendPredictors(SdmDocument& doc);
 // doc.names.size() == doc.columns.size().
 void detrendPredictor(SdmDocument& doc, std::size_t column);
 
+// A straight line needs two points; detrending fewer gives not-a-number.
+inline constexpr int kMinimumDetrendPoints = 2;
+
+// For a task about to use the detrended series of doc: throws IOError
+// "SDM file <path>: holds <n> data point(s), a detrended series needs at
+// least 2" when NrOfDataPoints is below kMinimumDetrendPoints.
+void requireDetrendable(const SdmDocument& doc);
+
 // Central differences (o(i+1) - o(i-1)) * 0.5; the first and last values
 // become exactly 0. An empty column keeps its (no) values; its name still
 // gains the suffix.

@@ -9,6 +9,8 @@
 #include <locale>
 #include <random>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "designmatrix/io_error.h"
 
@@ -41,19 +43,10 @@ void removeQuietly(const std::string& path) {
   std::filesystem::remove(path, ignored);
 }
 
-}  // namespace
-
-bool replaceFile(const std::string& from, const std::string& to) {
-  // std::filesystem::rename replaces an existing target on POSIX (rename) and
-  // with MinGW's library on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING),
-  // unlike std::rename, which fails there when the target exists.
-  std::error_code error;
-  std::filesystem::rename(from, to, error);
-  return !error;
-}
-
-void writeFileAtomically(const std::string& path,
-                         const std::function<void(std::ostream&)>& writeBody) {
+// Writes writeBody's bytes to a new temporary file beside path and returns its
+// name; throws as writeFileAtomically does, leaving no temporary file.
+std::string writeTemporary(const std::string& path,
+                           const std::function<void(std::ostream&)>& writeBody) {
   const std::string temporary = temporaryPathFor(path);
   std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
   if (!out) {
@@ -75,9 +68,92 @@ void writeFileAtomically(const std::string& path,
     removeQuietly(temporary);
     throw IOError("Failed writing file: " + path);
   }
+  return temporary;
+}
+
+// Something other than a folder stands at path (a symbolic link counts as
+// itself, whatever it points to).
+bool occupiedByNonFolder(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+}  // namespace
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  // std::filesystem::rename replaces an existing target on POSIX (rename) and
+  // with MinGW's library on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING),
+  // unlike std::rename, which fails there when the target exists.
+  std::error_code error;
+  std::filesystem::rename(from, to, error);
+  return !error;
+}
+
+void writeFileAtomically(const std::string& path,
+                         const std::function<void(std::ostream&)>& writeBody) {
+  const std::string temporary = writeTemporary(path, writeBody);
   if (!replaceFile(temporary, path)) {
     removeQuietly(temporary);
     throw std::runtime_error("Cannot Create file: " + path);
+  }
+}
+
+FileSet::~FileSet() {
+  for (const Entry& entry : entries_) {
+    if (!entry.temporary.empty()) removeQuietly(entry.temporary);
+  }
+}
+
+void FileSet::add(const std::string& path, const std::function<void(std::ostream&)>& writeBody) {
+  Entry entry;
+  entry.target = path;
+  entry.temporary = writeTemporary(path, writeBody);
+  entries_.push_back(std::move(entry));
+}
+
+bool FileSet::remove(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  Entry entry;
+  entry.target = path;
+  entries_.push_back(std::move(entry));
+  return true;
+}
+
+void FileSet::commit() {
+  // Old files are moved aside rather than replaced in one rename, so that a
+  // failure at a later target can still bring back every earlier one.
+  for (Entry& entry : entries_) {
+    if (!occupiedByNonFolder(entry.target)) continue;
+    const std::string aside = temporaryPathFor(entry.target);
+    if (!replaceFile(entry.target, aside)) {
+      rollBack();
+      if (entry.temporary.empty()) throw IOError("Failed removing file: " + entry.target);
+      throw std::runtime_error("Cannot Create file: " + entry.target);
+    }
+    entry.aside = aside;
+  }
+  for (Entry& entry : entries_) {
+    if (entry.temporary.empty()) continue;
+    if (!replaceFile(entry.temporary, entry.target)) {
+      rollBack();
+      throw std::runtime_error("Cannot Create file: " + entry.target);
+    }
+    entry.temporary.clear();
+    entry.placed = true;
+  }
+  for (Entry& entry : entries_) {
+    if (!entry.aside.empty()) removeQuietly(entry.aside);
+    entry.aside.clear();
+  }
+}
+
+void FileSet::rollBack() {
+  for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
+    if (entry->placed) removeQuietly(entry->target);
+    entry->placed = false;
+    if (!entry->aside.empty() && replaceFile(entry->aside, entry->target)) entry->aside.clear();
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "designmatrix/atomic_file.h"
 #include "designmatrix/io_error.h"
+#include "designmatrix/path_functions.h"
 #include "designmatrix/text_file.h"
 
 namespace tsl {
@@ -16,19 +17,35 @@ namespace {
 // before "NrOfStudies:" ends early.
 constexpr int kMaxHeaderTokens = 7;
 constexpr const char* kEol = "\r\n";
+// A study line quotes a data file and an SDM file; in an "MTC" document it
+// may quote a leading file first.
+constexpr std::size_t kStudyQuotes = 4;
+constexpr std::size_t kMtcStudyQuotes = 6;
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Replaces the first prefixLength characters of text (all of it when shorter).
-void replacePrefix(std::string& text, std::size_t prefixLength, const std::string& prefix) {
-  text = prefix + (text.size() > prefixLength ? text.substr(prefixLength) : std::string());
+bool sameCharacter(char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); }
+
+// A path elsewhere stays: the user has shown the new place of this folder only.
+void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove) {
+  const std::string& from = studyMove.from;
+  if (text.size() < from.size() || !std::equal(from.begin(), from.end(), text.begin(), sameCharacter)) return;
+  text = studyMove.to + text.substr(from.size());
+}
+
+// A rooted path ("/x", "\\server\x") or one on a drive ("C:x", "C:\x") names
+// no place inside the MDM's folder.
+bool isRelative(const std::string& text) {
+  const bool drive = text.size() >= 2 && text[1] == ':' &&
+                     ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
+  return !text.empty() && !isSeparator(text[0]) && !drive;
 }
 
 class MdmReader {
  public:
-  MdmReader(MdmDocument& document, std::string bytes) : doc_(document), in_(std::move(bytes)) {
+  MdmReader(MdmDocument& document, const std::string& bytes) : doc_(document), bytes_(bytes), in_(bytes) {
     in_.imbue(std::locale::classic());
   }
 
@@ -39,13 +56,24 @@ class MdmReader {
       fail("NrOfStudies is negative (" + std::to_string(doc_.NrOfStudies) + ")");
     }
     if (doc_.NrOfStudies == 0) fail("NrOfStudies is 0, the file lists no studies");
+    if (in_.good()) lineNumber_ = lineNumberAt(in_.tellg());
     std::string line;
     std::getline(in_, line);
     // An exhausted file yields no more study lines; no need to go on counting
     // up to a large NrOfStudies.
-    for (int j = 0; j < doc_.NrOfStudies && std::getline(in_, line); ++j) readStudyLine(line);
-    if (doc_.sdmPaths.empty()) {
-      fail("none of its study lines names a data file and an SDM file in double quotes");
+    const auto wanted = static_cast<std::size_t>(doc_.NrOfStudies);
+    while (doc_.sdmPaths.size() < wanted && std::getline(in_, line)) {
+      ++lineNumber_;
+      if (line.find_first_not_of(" \t\r\v\f") == std::string::npos) continue;
+      if (!readStudyLine(line)) {
+        fail("line " + std::to_string(lineNumber_) +
+             " does not name a data file and an SDM file in double quotes");
+      }
+    }
+    if (doc_.sdmPaths.size() < wanted) {
+      const std::size_t found = doc_.sdmPaths.size();
+      fail("NrOfStudies is " + std::to_string(wanted) + ", but the file lists " + std::to_string(found) +
+           (found == 1 ? " study" : " studies"));
     }
   }
 
@@ -56,6 +84,12 @@ class MdmReader {
 
   void readInt(int& member, const std::string& key) {
     if (!(in_ >> member)) fail("value of " + key + " cannot be read as an integer");
+  }
+
+  // The 1-based number of the line that holds byte offset at.
+  std::size_t lineNumberAt(std::streamoff at) const {
+    const auto end = bytes_.begin() + static_cast<std::ptrdiff_t>(at);
+    return 1 + static_cast<std::size_t>(std::count(bytes_.begin(), end, '\n'));
   }
 
   // Returns true when "NrOfStudies:" and its value were read.
@@ -82,7 +116,9 @@ class MdmReader {
     return false;
   }
 
-  void readStudyLine(const std::string& line) {
+  // Returns false, adding nothing, when the line does not hold the quoted
+  // paths of a study.
+  bool readStudyLine(const std::string& line) {
     std::vector<std::size_t> quotes;
     for (std::size_t i = 0; i < line.size(); ++i) {
       if (line[i] == '"') quotes.push_back(i);
@@ -90,19 +126,24 @@ class MdmReader {
     auto between = [&](std::size_t pair) {
       return line.substr(quotes[2 * pair] + 1, quotes[2 * pair + 1] - quotes[2 * pair] - 1);
     };
-    if (doc_.isMtc() && quotes.size() == 6) {
+    if (doc_.isMtc() && quotes.size() == kMtcStudyQuotes) {
       doc_.leadingPaths.emplace_back(between(0));
       doc_.dataPaths.push_back(between(1));
       doc_.sdmPaths.push_back(between(2));
-    } else if (quotes.size() == 4) {
-      if (doc_.isMtc()) doc_.leadingPaths.emplace_back(std::nullopt);
-      doc_.dataPaths.push_back(between(0));
-      doc_.sdmPaths.push_back(between(1));
+      return true;
     }
+    if (quotes.size() != kStudyQuotes) return false;
+    if (doc_.isMtc()) doc_.leadingPaths.emplace_back(std::nullopt);
+    doc_.dataPaths.push_back(between(0));
+    doc_.sdmPaths.push_back(between(1));
+    return true;
   }
 
   MdmDocument& doc_;
+  const std::string& bytes_;
   std::istringstream in_;
+  // The number of the line getline read last.
+  std::size_t lineNumber_ = 0;
 };
 
 std::string label(const char* text) {
@@ -115,7 +156,9 @@ std::string label(const char* text) {
 }  // namespace
 
 MdmDocument::MdmDocument(const std::string& filePath) : path(filePath) {
-  MdmReader(*this, readWholeFile(filePath)).read();
+  std::string bytes = readWholeFile(filePath);
+  dropByteOrderMark(bytes);
+  MdmReader(*this, bytes).read();
 }
 
 void MdmDocument::writeToFile() const {
@@ -140,28 +183,34 @@ void MdmDocument::write(std::ostream& out) const {
   }
 }
 
-void MdmDocument::replaceStudyPrefixes(const std::string& oldSdmPath,
-                                       const std::string& selectedPath) {
+std::optional<std::string> MdmDocument::findStudySdm(std::size_t j) const {
+  const std::string& written = sdmPaths.at(j);
+  if (canOpenForReading(written)) return written;
+  if (!isRelative(written)) return std::nullopt;
+  const std::string besideMdm = directoryOf(path) + written;
+  if (canOpenForReading(besideMdm)) return besideMdm;
+  return std::nullopt;
+}
+
+MdmDocument::StudyMove MdmDocument::replaceStudyPrefixes(const std::string& oldSdmPath,
+                                                         const std::string& selectedPath) {
   const std::size_t oldLength = oldSdmPath.size();
   const std::size_t selectedLength = selectedPath.size();
   std::size_t common = 0;
-  while (common < std::min(oldLength, selectedLength)) {
-    const char a = oldSdmPath[oldLength - 1 - common];
-    const char b = selectedPath[selectedLength - 1 - common];
-    // The host's dialog answers with its own separators, the MDM may hold the
-    // other kind; both name the same folders.
-    if (a != b && !(isSeparator(a) && isSeparator(b))) break;
+  // The host's dialog answers with its own separators, the MDM may hold the
+  // other kind; both name the same folders.
+  while (common < std::min(oldLength, selectedLength) &&
+         sameCharacter(oldSdmPath[oldLength - 1 - common], selectedPath[selectedLength - 1 - common])) {
     ++common;
   }
-  const std::string newPrefix = selectedPath.substr(0, selectedLength - common);
-  const std::size_t oldPrefixLength = oldLength - common;
+  const StudyMove studyMove{oldSdmPath.substr(0, oldLength - common),
+                            selectedPath.substr(0, selectedLength - common)};
   for (std::size_t j = 0; j < sdmPaths.size(); ++j) {
-    replacePrefix(sdmPaths[j], oldPrefixLength, newPrefix);
-    if (j < dataPaths.size()) replacePrefix(dataPaths[j], oldPrefixLength, newPrefix);
-    if (isMtc() && j < leadingPaths.size() && leadingPaths[j]) {
-      replacePrefix(*leadingPaths[j], oldPrefixLength, newPrefix);
-    }
+    applyMove(sdmPaths[j], studyMove);
+    if (j < dataPaths.size()) applyMove(dataPaths[j], studyMove);
+    if (isMtc() && j < leadingPaths.size() && leadingPaths[j]) applyMove(*leadingPaths[j], studyMove);
   }
+  return studyMove;
 }
 
 }  // namespace tsl

@@ -14,15 +14,18 @@ namespace tsl {
 
 class MdmDocument {
  public:
-  // Reads the file at path. The header is read from at most seven tokens and
-  // ends after "NrOfStudies:" and its value; then NrOfStudies lines are read,
-  // and a line is accepted when it holds exactly four double quotes (or six in
-  // an "MTC" document); other lines are ignored. Absent integer keys read as 0,
-  // an absent FileVersion as -1.
+  // Reads the file at path; a UTF-8 byte-order mark at its start is skipped.
+  // The header is read from at most seven tokens and ends after
+  // "NrOfStudies:" and its value. Then study lines are read until NrOfStudies
+  // studies are known: blank lines are skipped, and a line must hold exactly
+  // four double quotes (or six in an "MTC" document). Lines after the last
+  // study are not looked at. Absent integer keys read as 0, an absent
+  // FileVersion as -1.
   // Throws OpenFileError ("Failed opening for reading: " + path) when the file
-  // cannot be opened, and IOError naming the file when a header value cannot
-  // be read, "NrOfStudies:" is missing or negative, or no study line is
-  // accepted.
+  // cannot be opened, and IOError "MDM file <path>: <problem>" when a header
+  // value cannot be read, "NrOfStudies:" is missing, negative or 0, a study
+  // line lacks the quoted paths (naming its 1-based line number in the file),
+  // or the file ends before NrOfStudies study lines (naming both counts).
   explicit MdmDocument(const std::string& path);
 
   // Writes the document to path, complete or not at all: labels padded to 22
@@ -34,22 +37,45 @@ class MdmDocument {
   // Writes the document in the file format to an open stream.
   void write(std::ostream& out) const;
 
-  // Makes sure the first study's SDM file opens. If it does, returns true and
-  // changes nothing. Otherwise asks the user through the host's file dialog
-  // for that file; on a usable answer moves every study path from the old
-  // prefix to the new one (replaceStudyPrefixes), rewrites the MDM file
-  // (writeToFile) and returns true. Returns false, changing nothing, when the
-  // user cancels or picks a path shorter than the missing file's name. Throws
-  // what writeToFile throws. Calls the host (it lives in tessel_host).
-  bool relocateStudyPaths();
+  // The path at which study j's SDM file opens for reading: sdmPaths[j] as
+  // written, or, when that is a relative path (no leading "/" or "\", no
+  // drive letter) that does not open, the same path in the MDM's own folder.
+  // std::nullopt when it opens in neither place.
+  // REQUIRES: j < sdmPaths.size().
+  std::optional<std::string> findStudySdm(std::size_t j) const;
 
-  // The path rewrite of relocateStudyPaths, without asking: n is the length of
-  // the common suffix of oldSdmPath and selectedPath (compared from their
-  // ends, "/" and "\" counting as the same character); the first
-  // oldSdmPath.size() - n characters of every study path (the leading path
-  // too) are replaced by the first selectedPath.size() - n characters of
-  // selectedPath. Paths shorter than that prefix are replaced whole.
-  void replaceStudyPrefixes(const std::string& oldSdmPath, const std::string& selectedPath);
+  // Makes sure the studies' SDM files can be found. When the first one is
+  // found (findStudySdm), returns true and changes nothing. Otherwise asks
+  // the user through the host's file dialog for that file; on a usable
+  // answer moves the studies (replaceStudyPrefixes), requires every study's
+  // SDM file to be found at its new path, rewrites the MDM file (writeToFile),
+  // writes one line to log (when given, one flush): "Tessel>  MDM file
+  // <path>: studies moved from "<from>" to "<to>", MDM file saved", and
+  // returns true. Returns false, changing nothing, when the user
+  // cancels or picks a path shorter than the missing file's name.
+  // Throws IOError "MDM file <path>: study <j> (<sdm path>) cannot be found
+  // after moving the studies from "<from>" to "<to>"" for the first study (j
+  // counted from 1) still missing after the move; the document and its file
+  // are then left as they were. Throws what writeToFile throws. Calls the
+  // host (it lives in tessel_host).
+  bool relocateStudyPaths(std::ostream* log = nullptr);
+
+  // The folders a relocation moves between: a study path that begins with
+  // from begins with to after the move.
+  struct StudyMove {
+    std::string from;
+    std::string to;
+  };
+
+  // The path rewrite of relocateStudyPaths, without asking or checking: n is
+  // the length of the common suffix of oldSdmPath and selectedPath (compared
+  // from their ends, "/" and "\" counting as the same character); from is the
+  // first oldSdmPath.size() - n characters of oldSdmPath, to the first
+  // selectedPath.size() - n characters of selectedPath. Every study path (the
+  // data and leading paths too) that begins with from ("/" and "\" again
+  // alike) gets that beginning replaced by to; other paths stay as they are.
+  // Returns the move.
+  StudyMove replaceStudyPrefixes(const std::string& oldSdmPath, const std::string& selectedPath);
 
   std::string path;
   int FileVersion = -1;

@@ -1,21 +1,23 @@
 // The one part of the MDM document that asks the user, through the host.
+#include <ostream>
 #include <string>
+#include <utility>
 
 #include "designmatrix/io_error.h"
 #include "designmatrix/mdm_document.h"
 #include "designmatrix/path_functions.h"
-#include "designmatrix/text_file.h"
 #include "plugin/host_functions.h"
+#include "plugin/zorv_log.h"
 
 namespace tsl {
 
-bool MdmDocument::relocateStudyPaths() {
+bool MdmDocument::relocateStudyPaths(std::ostream* log) {
   // The reader accepts no document without a study; a document built
   // otherwise has nothing to probe.
   if (sdmPaths.empty()) throw IOError("MDM file " + path + ": no studies to relocate");
-  const std::string oldPath = sdmPaths.front();
-  if (canOpenForReading(oldPath)) return true;
+  if (findStudySdm(0)) return true;
 
+  const std::string oldPath = sdmPaths.front();
   const std::string name = fileNameOf(oldPath);
   std::string selected;
   if (!zr::getOpenFileName("SDM not found. Select " + name + " manually.", directoryOf(path),
@@ -23,8 +25,24 @@ bool MdmDocument::relocateStudyPaths() {
     return false;
   }
   if (selected.size() < name.size()) return false;
-  replaceStudyPrefixes(oldPath, selected);
-  writeToFile();
+
+  // The user's file is rewritten only with studies that are all there, so a
+  // move that fits some studies only cannot lose the paths of the others.
+  MdmDocument moved = *this;
+  const StudyMove studyMove = moved.replaceStudyPrefixes(oldPath, selected);
+  for (std::size_t j = 0; j < moved.sdmPaths.size(); ++j) {
+    if (!moved.findStudySdm(j)) {
+      throw IOError("MDM file " + path + ": study " + std::to_string(j + 1) + " (" + moved.sdmPaths[j] +
+                    ") cannot be found after moving the studies from \"" + studyMove.from + "\" to \"" +
+                    studyMove.to + "\"");
+    }
+  }
+  moved.writeToFile();
+  *this = std::move(moved);
+  if (log) {
+    *log << kDisplayName << ">  MDM file " << path << ": studies moved from \"" << studyMove.from << "\" to \""
+         << studyMove.to << "\", MDM file saved" << std::flush;
+  }
   return true;
 }
 

@@ -7,7 +7,7 @@
 
 namespace tsl {
 
-std::vector<SdmDocument> loadDesignMatrices(const std::string& path) {
+std::vector<SdmDocument> loadDesignMatrices(const std::string& path, std::ostream* log) {
   std::vector<SdmDocument> documents;
   if (hasExtension(path, "sdm")) {
     documents.emplace_back(path);
@@ -15,16 +15,18 @@ std::vector<SdmDocument> loadDesignMatrices(const std::string& path) {
     MdmDocument mdm(path);
     // A cancelled relocation is not an error here: reading the missing SDM
     // below reports it with the file's name.
-    mdm.relocateStudyPaths();
+    mdm.relocateStudyPaths(log);
     documents.reserve(mdm.sdmPaths.size());
-    for (const std::string& sdmPath : mdm.sdmPaths) documents.emplace_back(sdmPath);
+    for (std::size_t j = 0; j < mdm.sdmPaths.size(); ++j) {
+      documents.emplace_back(mdm.findStudySdm(j).value_or(mdm.sdmPaths[j]));
+    }
   }
   for (const SdmDocument& document : documents) requireMotionParameters(document);
   return documents;
 }
 
-std::vector<SdmDocument> loadMotionDocuments(const std::string& path) {
-  std::vector<SdmDocument> documents = loadDesignMatrices(path);
+std::vector<SdmDocument> loadMotionDocuments(const std::string& path, std::ostream* log) {
+  std::vector<SdmDocument> documents = loadDesignMatrices(path, log);
   if (documents.empty()) {
     if (path.empty()) throw std::runtime_error("No motion file chosen: choose the 3DMC SDM or MDM first");
     throw std::runtime_error("Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);

@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kDefaultKeyWidth = 24;
 constexpr int kWrittenDecimals = 6;
-// Longest piece of a data row quoted in an error message.
-constexpr std::size_t kMaxQuotedText = 40;
 constexpr const char* kEol = "\r\n";
 
 // Line ends of either platform: getline leaves the carriage return of a CRLF
@@ -218,21 +216,16 @@ class SdmReader {
     if (number) {
       const auto result = std::from_chars(first, last, value);
       if (result.ec == std::errc::result_out_of_range && result.ptr == last) {
-        fail("data row " + std::to_string(row + 1) + " holds " + quote(text) +
+        fail("data row " + std::to_string(row + 1) + " holds " + quotedExcerpt(text) +
              ", which is outside the float range");
       }
       number = result.ec == std::errc() && result.ptr == last;
     }
     if (!number) {
-      fail("data row " + std::to_string(row + 1) + " holds " + quote(text) +
+      fail("data row " + std::to_string(row + 1) + " holds " + quotedExcerpt(text) +
            ", which is not a number");
     }
     return value;
-  }
-
-  static std::string quote(const std::string& text) {
-    if (text.size() <= kMaxQuotedText) return "\"" + text + "\"";
-    return "\"" + text.substr(0, kMaxQuotedText) + "...\"";
   }
 
   SdmDocument& doc_;
@@ -292,7 +285,9 @@ SdmDocument::SdmDocument()
 
 SdmDocument::SdmDocument(const std::string& filePath) : path(filePath) {
   FileVersion.value = -1;
-  SdmReader(*this, readWholeFile(filePath)).read();
+  std::string bytes = readWholeFile(filePath);
+  dropByteOrderMark(bytes);
+  SdmReader(*this, std::move(bytes)).read();
 }
 
 void SdmDocument::addPredictor(std::vector<float> column, std::string name, int r, int g, int b) {

@@ -20,12 +20,13 @@ class SdmDocument {
   // IncludesConstant false, FirstConfoundPredictor 0; no predictors.
   SdmDocument();
 
-  // Reads the file at path (LF or CRLF line ends). Header keys are matched
-  // whole, in any order, unknown tokens skipped, up to and including
-  // "FirstConfoundPredictor:"; each entry remembers its key column. Colours
-  // default to 0, names to "NoName". Data rows are scanned for numbers (bare
-  // integers, decimals, exponents; a sign after a digit or a decimal point
-  // starts the next value); lines of white space between rows are skipped,
+  // Reads the file at path (LF or CRLF line ends; a UTF-8 byte-order mark at
+  // its start is skipped). Header keys are matched whole, in any order,
+  // unknown tokens skipped, up to and including "FirstConfoundPredictor:";
+  // each entry remembers its key column. Colours default to 0, names to
+  // "NoName". Data rows are scanned for numbers (bare integers, decimals,
+  // exponents; a sign after a digit or a decimal point starts the next
+  // value); lines of white space between rows are skipped,
   // rows after NrOfDataPoints ignored; with no predictors no row is read (but
   // NrOfDataPoints must still fit the file's size).
   // Throws OpenFileError ("Failed opening for reading: " + path) when it

@@ -25,7 +25,7 @@ void tessel::selectMotionFile() {
                                 "3D Motion Correction (*_3DMC.sdm *_3DMC.mdm)", chosen)) {
     throw std::runtime_error("You must choose a valid file!");
   }
-  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(chosen);
+  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(chosen, &log());
   // A warning only: the header's count is compared, for an MDM that of its
   // first run.
   if (volumesOfCurrentRun() != documents.front().NrOfDataPoints.value) {

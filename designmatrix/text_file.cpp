@@ -15,7 +15,15 @@ bool isFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ignored);
 }
 
+constexpr const char kByteOrderMark[] = "\xEF\xBB\xBF";
+// Longest piece of a file quoted in an error message.
+constexpr std::size_t kMaxQuotedText = 40;
+
 }  // namespace
+
+void dropByteOrderMark(std::string& bytes) {
+  if (bytes.starts_with(kByteOrderMark)) bytes.erase(0, sizeof kByteOrderMark - 1);
+}
 
 std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -31,6 +39,11 @@ std::string readWholeFile(const std::string& path) {
   // end of the file, which only sets eofbit and failbit.
   if (in.bad()) throw IOError("Failed reading file: " + path);
   return bytes;
+}
+
+std::string quotedExcerpt(const std::string& text) {
+  if (text.size() <= kMaxQuotedText) return "\"" + text + "\"";
+  return "\"" + text.substr(0, kMaxQuotedText) + "...\"";
 }
 
 bool canOpenForReading(const std::string& path) {

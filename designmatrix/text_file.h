@@ -1,4 +1,4 @@
-// Whole-file reads for the text readers of this folder.
+// Whole-file reads and message helpers for the text readers.
 #ifndef TESSEL_DESIGNMATRIX_TEXT_FILE_H
 #define TESSEL_DESIGNMATRIX_TEXT_FILE_H
 
@@ -6,10 +6,18 @@
 
 namespace tsl {
 
+// Removes a UTF-8 byte-order mark (EF BB BF) from the start of bytes, as
+// Windows editors write one before the text; other bytes stay as they are.
+void dropByteOrderMark(std::string& bytes);
+
 // The bytes of the file at path, unchanged (line ends included). Throws
 // OpenFileError "Failed opening for reading: " + path when it cannot be opened
 // (a folder cannot), IOError "Failed reading file: " + path when reading fails.
 std::string readWholeFile(const std::string& path);
+
+// text in double quotes for an error message; text longer than 40
+// characters is cut there and ends in "...".
+std::string quotedExcerpt(const std::string& text);
 
 // True when the file at path opens for reading (a folder does not).
 bool canOpenForReading(const std::string& path);

@@ -6,8 +6,10 @@
 #include <limits>
 #include <locale>
 #include <sstream>
+#include <type_traits>
 
 #include "designmatrix/io_error.h"
+#include "designmatrix/text_file.h"
 #include "fmr/stc_reader.h"
 
 namespace tsl {
@@ -24,6 +26,7 @@ std::string readHeaderText(const std::string& path) {
   if (!file) throw OpenFileError("Failed opening for reading: " + path);
   std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   if (file.bad()) throw IOError("Failed reading FMR file: " + path);
+  dropByteOrderMark(bytes);
   std::string text;
   text.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -33,9 +36,20 @@ std::string readHeaderText(const std::string& path) {
   return text;
 }
 
+template <typename T>
+constexpr const char* formName() {
+  if constexpr (std::is_same_v<T, bool>) {
+    return "0 or 1";
+  } else if constexpr (std::is_same_v<T, int>) {
+    return "an integer";
+  } else {
+    return "a number";
+  }
+}
+
 class HeaderScanner {
  public:
-  explicit HeaderScanner(const std::string& text) : size_(text.size()), in_(text) {
+  HeaderScanner(const std::string& text, FmrFileHeader& header) : text_(text), header_(header), in_(text) {
     in_.imbue(std::locale::classic());
   }
 
@@ -52,7 +66,7 @@ class HeaderScanner {
   std::size_t remaining() {
     const std::streamoff at = in_.fail() ? -1 : static_cast<std::streamoff>(in_.tellg());
     if (at < 0) return 0;
-    return size_ - static_cast<std::size_t>(at);
+    return text_.size() - static_cast<std::size_t>(at);
   }
 
   template <typename T>
@@ -63,12 +77,14 @@ class HeaderScanner {
   template <typename T>
   void read(const std::string& token, HeaderField<T>& field) {
     startEntry(token, field);
+    const std::streamoff at = position();
     // A local that starts at 0 holds what a failed extraction leaves, also
     // when the extraction could not start at all.
     T value{};
     in_ >> value;
     field.value = value;
     field.present = true;
+    if (in_.fail()) noteUnread(field.name, "value of " + field.name, formName<T>(), at);
   }
 
   void read(const std::string& token, HeaderField<std::string>& field) {
@@ -82,13 +98,35 @@ class HeaderScanner {
     field.present = true;
   }
 
-  float readFloat() {
+  // Number `index` (from 1) of the slice timing table.
+  float readTableValue(int index) {
+    const std::streamoff at = position();
     float value = 0.0f;
     in_ >> value;
+    if (in_.fail()) {
+      noteUnread("slice timing table", "value " + std::to_string(index) + " of the slice timing table",
+                 formName<float>(), at);
+    }
     return value;
   }
 
  private:
+  // Where the next extraction starts; -1 when the stream can read no more.
+  std::streamoff position() { return in_.good() ? static_cast<std::streamoff>(in_.tellg()) : -1; }
+
+  // Keeps what stood where the first failed extraction began, so that a
+  // missing entry behind it can be explained. Nothing stands there when the
+  // file ended.
+  void noteUnread(const std::string& key, const std::string& what, const char* form, std::streamoff at) {
+    if (header_.unreadValue || at < 0) return;
+    const auto begin = text_.find_first_not_of(" \t\n\r\v\f", static_cast<std::size_t>(at));
+    if (begin == std::string::npos) return;
+    const auto end = text_.find_first_of(" \t\n\r\v\f", begin);
+    const std::string found = text_.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    header_.unreadValue = FmrFileHeader::UnreadValue{
+        key, what + " cannot be read as " + form + " (found " + quotedExcerpt(found) + ")"};
+  }
+
   // The entry's name is the key without its colon; its width is the column at
   // which the value starts (key length plus the blanks and tabs after it).
   template <typename Field>
@@ -102,7 +140,8 @@ class HeaderScanner {
     field.width = static_cast<int>(std::min<std::size_t>(width, std::numeric_limits<int>::max()));
   }
 
-  std::size_t size_;
+  const std::string& text_;
+  FmrFileHeader& header_;
   std::istringstream in_;
 };
 
@@ -142,7 +181,7 @@ void readSliceTimingTable(HeaderScanner& scanner, FmrFileHeader& h) {
                     " exceeds what the file holds");
     }
     h.sliceTimingTable.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) h.sliceTimingTable.push_back(scanner.readFloat());
+    for (int i = 0; i < count; ++i) h.sliceTimingTable.push_back(scanner.readTableValue(i + 1));
   }
   // The host writes one more token after the table; it carries nothing read.
   scanner.nextToken();
@@ -154,7 +193,7 @@ FmrFileHeader readFmrFileHeader(const std::string& path, bool readData) {
   FmrFileHeader h;
   h.path = path;
   const std::string text = readHeaderText(path);
-  HeaderScanner scanner(text);
+  HeaderScanner scanner(text, h);
   while (scanner.good()) {
     std::string token = scanner.nextToken();
     scanner.readIf(token, "FileVersion:", h.FileVersion);

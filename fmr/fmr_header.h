@@ -4,6 +4,7 @@
 #ifndef TESSEL_FMR_FMR_HEADER_H
 #define TESSEL_FMR_FMR_HEADER_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,17 @@ struct FmrFileHeader {
   HeaderField<int> MultibandSequence;
   HeaderField<int> SliceTimingTableSize;
 
+  // Set when the reading stopped at a value that could not be read as its
+  // form: key is the entry's name ("slice timing table" for a number of the
+  // table), problem says what stood there, as in "value of TR cannot be read
+  // as an integer (found "n/a")". Entries after it in the file are absent.
+  // A file that ends right after a key sets nothing.
+  struct UnreadValue {
+    std::string key;
+    std::string problem;
+  };
+  std::optional<UnreadValue> unreadValue;
+
   // The SliceTimingTableSize numbers that follow that key, in file order.
   std::vector<float> sliceTimingTable;
   // One volume per time point, in time order; empty unless the data were read.
@@ -83,9 +95,11 @@ struct FmrFileHeader {
 //
 // The reader walks the file token by token and reads the value of every key
 // it knows; other tokens are skipped. A value that cannot be read as its form
-// leaves the entry present with the value of the failed extraction and ends
-// the reading without an error. Line feeds and carriage return plus line feed
-// read alike; numbers are read with a decimal point whatever the locale.
+// leaves the entry present with the value of the failed extraction, is noted
+// in unreadValue and ends the reading without an error. Line feeds and
+// carriage return plus line feed read alike, a UTF-8 byte-order mark at the
+// start is skipped; numbers are read with a decimal point whatever the
+// locale.
 //
 // Throws OpenFileError ("Failed opening for reading: " + path) when the file
 // cannot be opened, IOError naming the file when it announces a slice timing

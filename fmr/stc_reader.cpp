@@ -33,8 +33,17 @@ struct StcLayout {
   std::size_t imageBytes() const { return imageValues * bytesPerValue(); }
 };
 
+// The reading stopped at a value it could not read: that value is the
+// problem to report when it is one the data need, or when a needed entry is
+// missing because the reading stopped before it.
+void requireEntry(const FmrFileHeader& header, bool present, const char* key) {
+  const auto& unread = header.unreadValue;
+  if (unread && (!present || unread->key == key)) throw IOError("FMR file " + header.path + ": " + unread->problem);
+  if (!present) throw IOError("FMR file " + header.path + ": " + key + " is missing");
+}
+
 int requireCount(const FmrFileHeader& header, const HeaderField<int>& field, const char* key) {
-  if (!field.present) throw IOError("FMR file " + header.path + ": " + key + " is missing");
+  requireEntry(header, field.present, key);
   if (field.value < 0) {
     throw IOError("FMR file " + header.path + ": " + key + " is negative (" +
                   std::to_string(field.value) + ")");
@@ -47,7 +56,9 @@ StcLayout layoutOf(const FmrFileHeader& header) {
   const int slices = requireCount(header, header.NrOfSlices, "NrOfSlices");
   const int columns = requireCount(header, header.ResolutionX, "ResolutionX");
   const int rows = requireCount(header, header.ResolutionY, "ResolutionY");
-  if (!header.Prefix.present) throw IOError("FMR file " + header.path + ": Prefix is missing");
+  requireEntry(header, header.Prefix.present, "Prefix");
+  // An absent DataType means 16-bit values; an unreadable one names no type.
+  requireEntry(header, true, "DataType");
 
   const std::int64_t voxels = std::int64_t{columns} * rows * slices;
   const std::string grid = "a volume of " + std::to_string(columns) + " x " + std::to_string(rows) + " x " +

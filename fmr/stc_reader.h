@@ -21,13 +21,17 @@ std::string stcPathOf(const FmrFileHeader& header);
 // Replaces header.voxelData with the file's contents: NrOfVolumes volumes of
 // (ResolutionX, ResolutionY, NrOfSlices) voxels, in time order.
 //
-// Before anything is allocated or read, throws IOError naming the FMR file and
-// the key when NrOfVolumes, NrOfSlices, ResolutionX, ResolutionY or Prefix is
-// absent, or one of the four counts is negative, or a volume would hold no
-// voxel or more than a 32-bit element count; OpenFileError ("Failed opening
-// STC for reading: " + STC path) when the STC file cannot be opened (a folder
-// of that name included); and IOError naming the STC file and both sizes when
-// its size differs from the one the header announces.
+// Before anything is allocated or read, throws IOError naming the FMR file:
+// with the key when NrOfVolumes, NrOfSlices, ResolutionX, ResolutionY or
+// Prefix is absent or one of the four counts is negative, and when a volume
+// would hold no voxel or more than a 32-bit element count. When the header
+// reader stopped at an unreadable value (FmrFileHeader::unreadValue) that is
+// one of these entries or DataType, or that lies before an absent one of
+// them, the message is that problem instead ("FMR file <path>: value of TR
+// cannot be read as an integer (found "n/a")"). Throws OpenFileError
+// ("Failed opening STC for reading: " + STC path) when the STC file cannot be
+// opened (a folder of that name included), and IOError naming the STC file
+// and both sizes when its size differs from the one the header announces.
 // A failed read throws IOError naming the STC file. On any error the voxel
 // data are left as they were.
 void readStcData(FmrFileHeader& header);

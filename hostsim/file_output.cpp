@@ -11,6 +11,14 @@ std::string writeFileAtomically(const std::string& path, const std::string& byte
 }
 
 std::string writeFileAtomically(const std::string& path, const std::vector<std::string_view>& parts) {
+  // The host opens an existing file for writing, which a read-only file
+  // refuses (on Windows even to an administrator); renaming over it would not.
+  std::error_code statusError;
+  const std::filesystem::file_status status = std::filesystem::status(path, statusError);
+  if (!statusError && std::filesystem::is_regular_file(status) &&
+      (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none) {
+    return "the file is read-only";
+  }
   const std::string temporary = path + ".part";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -10,7 +10,8 @@ namespace tsl::hostsim {
 
 // Writes bytes to a temporary file beside path and renames it over path.
 // Returns an empty text on success; otherwise the reason, and path is left as
-// it was.
+// it was. An existing file without write permission is refused ("the file is
+// read-only"), as the host's own save refuses it, whoever runs the simulator.
 std::string writeFileAtomically(const std::string& path, const std::string& bytes);
 // The same for bytes given in parts, written one after the other.
 std::string writeFileAtomically(const std::string& path, const std::vector<std::string_view>& parts);

@@ -157,9 +157,12 @@ void exportSelected(const tsl::MaskedMeasures& measures, const std::vector<std::
 
 void tessel::computeDisplacementMaps() {
   const Parameters p = readParameters();
-  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(p.motionFile);
+  const std::vector<tsl::SdmDocument> documents = tsl::loadMotionDocuments(p.motionFile, &log());
   // Every document is checked before anything is shown or added to the run.
-  for (const tsl::SdmDocument& motion : documents) tsl::checkMotionDocument(motion);
+  for (const tsl::SdmDocument& motion : documents) {
+    tsl::checkMotionDocument(motion);
+    if (p.plotDetrended) tsl::requireDetrendable(motion);
+  }
 
   const RunGeometry run = currentRunGeometry();
   const float extent[3] = {static_cast<float>(run.dims.x) * run.voxelSize[0],

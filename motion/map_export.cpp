@@ -5,9 +5,16 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "designmatrix/io_error.h"
 #include "plugin/assertion.h"
 #include "plugin/host_api.h"
 #include "plugin/host_functions.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace tsl {
 namespace {
@@ -32,6 +39,72 @@ void writeAt(std::array<char, host::kMapHeaderRecordSize>& record, std::size_t o
 struct MapHeader {
   std::int32_t DimX, DimY, DimZ;
 };
+
+// What tells one version of a file at a path from another: a save that
+// writes the file in place changes its size or last-write time, one that
+// renames a new file over it changes its identity too.
+struct FileStamp {
+  bool exists = false;
+  bool regularFile = false;
+  std::uint64_t size = 0;
+  std::int64_t lastWrite = 0;  // in the file system's finest unit
+  std::uint64_t volume = 0, identity = 0;
+
+  bool operator==(const FileStamp&) const = default;
+};
+
+#ifdef _WIN32
+
+// GetFileInformationByHandle keeps the write time in 100 ns steps (the
+// standard library's stat, in whole seconds, would miss a quick rewrite).
+FileStamp stampOf(const std::string& path) {
+  FileStamp stamp;
+  // No access asked for: only the attributes are read, so no other program's
+  // sharing mode can refuse this.
+  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return stamp;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info)) {
+    stamp.exists = true;
+    stamp.regularFile = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    stamp.lastWrite = static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                                info.ftLastWriteTime.dwLowDateTime);
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.identity = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  }
+  CloseHandle(file);
+  return stamp;
+}
+
+#else
+
+FileStamp stampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return stamp;
+  constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+  stamp.exists = true;
+  stamp.regularFile = S_ISREG(info.st_mode);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.lastWrite =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNanosecondsPerSecond + info.st_mtim.tv_nsec;
+  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+  stamp.identity = static_cast<std::uint64_t>(info.st_ino);
+  return stamp;
+}
+
+#endif
+
+// The host's save call reports nothing; the file itself tells whether the
+// host wrote it.
+void saveMaps(const std::string& path) {
+  const FileStamp before = stampOf(path);
+  zr::saveMAPsOfCurrentFMR(path);
+  const FileStamp after = stampOf(path);
+  if (!after.regularFile || after == before) throw IOError("Failed writing file: " + path);
+}
 
 }  // namespace
 
@@ -63,7 +136,7 @@ void exportMap(const Volume& volume, float lowerValue, float upperValue, const s
   writeAt(record, host::kMapUpperValueOffset, upperValue);
   writeAt(record, host::kMapClusterSizeOffset, kClusterSize);
   zr::setMAPParametersOfCurrentFMR(record.data());
-  zr::saveMAPsOfCurrentFMR(path);
+  saveMaps(path);
 }
 
 }  // namespace tsl

@@ -19,7 +19,10 @@ namespace tsl {
 // "dim.y == header.DimY", 55 "dim.x == header.DimX", checked in that order);
 // the host's new map then stays empty and nothing is saved. Throws
 // std::runtime_error when the host hands out a null slice, and what the host
-// wrappers throw for a missing host function. A failed save goes unreported.
+// wrappers throw for a missing host function. Throws IOError "Failed writing
+// file: " + path when the host did not write the file: after the save, path
+// is not a regular file, or it is the same file as before, with the same size
+// and last-write time. The map then stays in the host's run.
 void exportMap(const Volume& volume, float lowerValue, float upperValue, const std::string& path);
 
 }  // namespace tsl

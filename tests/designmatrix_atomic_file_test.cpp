@@ -84,5 +84,53 @@ TEST(AtomicFile, FailuresLeaveTheTargetUntouchedAndNoTemporaryBehind) {
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 }
 
+TEST(FileSet, PutsEveryFileInPlaceOrNone) {
+  TempDir dir;
+  const std::string first = dir.file("first.sdm"), second = dir.file("second.sdm"),
+                    third = dir.file("third.sdm"), stale = dir.file("stale.sdm");
+  writeFile(first, "earlier first");
+  writeFile(stale, "earlier stale");
+  fs::create_directory(third);
+  auto text = [](const char* bytes) { return [bytes](std::ostream& out) { out << bytes; }; };
+
+  // A folder where the third file goes: the first two were already in place
+  // and are taken back; the file to remove stays.
+  {
+    FileSet files;
+    files.add(first, text("new first"));
+    files.add(second, text("new second"));
+    files.add(third, text("new third"));
+    EXPECT_TRUE(files.remove(stale));
+    EXPECT_EQ(readFile(first), "earlier first");  // nothing changes before commit
+    try {
+      files.commit();
+      FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + third);
+    }
+  }
+  EXPECT_EQ(readFile(first), "earlier first");
+  EXPECT_FALSE(fs::exists(second));
+  EXPECT_TRUE(fs::is_directory(third));
+  EXPECT_EQ(readFile(stale), "earlier stale");
+  EXPECT_EQ(entriesIn(dir.path()), 3u);
+
+  // Without the folder, everything arrives; a folder or nothing is not a
+  // file to remove.
+  fs::remove(third);
+  fs::create_directory(dir.file("folder.sdm"));
+  FileSet files;
+  files.add(first, text("new first"));
+  files.add(second, text("new second"));
+  EXPECT_TRUE(files.remove(stale));
+  EXPECT_FALSE(files.remove(dir.file("folder.sdm")));
+  EXPECT_FALSE(files.remove(third));
+  files.commit();
+  EXPECT_EQ(readFile(first), "new first");
+  EXPECT_EQ(readFile(second), "new second");
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(entriesIn(dir.path()), 3u);
+}
+
 }  // namespace
 }  // namespace tsl::testing

@@ -62,6 +62,16 @@ class MdmFiles : public ::testing::Test {
     return "";
   }
 
+  // The message loadDesignMatrices throws for path; "" when it returns.
+  static std::string loadingError(const std::string& path, std::ostream* log = nullptr) {
+    try {
+      loadDesignMatrices(path, log);
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+    return "";
+  }
+
   // A motion SDM of the host with the given number of volumes.
   std::string motionFile(const std::string& name, int volumes) {
     std::vector<MotionRow> rows(static_cast<std::size_t>(volumes), MotionRow{});
@@ -87,27 +97,29 @@ const char* const kHeader =
 
 TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
   const MdmDocument document = read(
-      std::string(kHeader) + "3\n\"C:/a/run1.fmr\" \"C:/a/run1_3DMC.sdm\"\n"
-                             "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\n\"x\" \"y\" \"z\"\n");
+      std::string(kHeader) + "2\n\"C:/a/run1.fmr\" \"C:/a/run1_3DMC.sdm\"\n"
+                             "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\nnot a study line\n");
   EXPECT_EQ(document.FileVersion, 3);
   EXPECT_EQ(document.TypeOfFunctionalData, "FMR");
   EXPECT_EQ(document.RFX_GLM, 1);
   EXPECT_EQ(document.PSCTransformation, 1);
   EXPECT_EQ(document.SeparatePredictors, 2);
-  EXPECT_EQ(document.NrOfStudies, 3);
+  EXPECT_EQ(document.NrOfStudies, 2);
   EXPECT_EQ(document.dataPaths, (std::vector<std::string>{"C:/a/run1.fmr", "run2.fmr"}));
   EXPECT_EQ(document.sdmPaths, (std::vector<std::string>{"C:/a/run1_3DMC.sdm", "run2_3DMC.sdm"}));
   EXPECT_TRUE(document.leadingPaths.empty());
   const std::string expected =
       "\r\nFileVersion:          3\r\nTypeOfFunctionalData: FMR\r\n\r\nRFX-GLM:              1\r\n\r\n"
       "PSCTransformation:    1\r\nzTransformation:      0\r\nSeparatePredictors:   2\r\n\r\n"
-      "NrOfStudies:          3\r\n"
+      "NrOfStudies:          2\r\n"
       "\"C:/a/run1.fmr\"  \"C:/a/run1_3DMC.sdm\"\r\n\"run2.fmr\"  \"run2_3DMC.sdm\"\r\n";
   EXPECT_EQ(written(document), expected);
   document.writeToFile();
   EXPECT_EQ(readFile(dir.file("study.mdm")), expected);
   const MdmDocument back(dir.file("study.mdm"));
   EXPECT_EQ(written(back), expected);
+  // A byte-order mark, as Windows editors save one, changes nothing.
+  EXPECT_EQ(written(read("\xEF\xBB\xBF" + expected)), expected);
 
   // Absent keys: FileVersion -1, the others 0.
   const MdmDocument sparse = read("NrOfStudies: 1\n\"d\" \"s\"\n");
@@ -131,7 +143,7 @@ TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {
                      "\"C:/old/l3.srf\"  \"C:/old/m3.mtc\"  \"C:/old/run3.sdm\"\r\n"),
             std::string::npos);
   document.replaceStudyPrefixes("C:/old/sub/run1.sdm", "D:/new/sub/run1.sdm");
-  EXPECT_EQ(*document.leadingPaths[0], "D:/new");  // no longer than the old prefix: replaced whole
+  EXPECT_EQ(*document.leadingPaths[0], "l1.srf");  // not in the old folder: stays
   EXPECT_EQ(document.dataPaths[1], "D:/new/sub/m2.mtc");
   EXPECT_EQ(*document.leadingPaths[2], "D:/new/l3.srf");
   EXPECT_EQ(document.sdmPaths[2], "D:/new/run3.sdm");
@@ -149,10 +161,7 @@ TEST_F(MdmFiles, BrokenFilesNameTheFile) {
   EXPECT_EQ(refusal("TypeOfFunctionalData:"), p + "value of TypeOfFunctionalData is missing");
   EXPECT_EQ(refusal("NrOfStudies: -2\n"), p + "NrOfStudies is negative (-2)");
   EXPECT_EQ(refusal("NrOfStudies: 0\n\"d\" \"s\"\n"), p + "NrOfStudies is 0, the file lists no studies");
-  const std::string none = p + "none of its study lines names a data file and an SDM file in double quotes";
-  EXPECT_EQ(refusal("NrOfStudies: 2\n\"d\" \"s\" \"x\"\n\"only one\"\n"), none);
-  EXPECT_EQ(refusal("NrOfStudies: 2000000000\n"), none);
-  EXPECT_EQ(refusal("NrOfStudies: 1\n\n\"d\" \"s\"\n"), none);  // the blank line is study 1
+  EXPECT_EQ(refusal("NrOfStudies: 2000000000\n"), p + "NrOfStudies is 2000000000, but the file lists 0 studies");
   EXPECT_THROW(MdmDocument(dir.file("absent.mdm")), OpenFileError);
 
   // Every truncated prefix of a valid file reads or is refused with its name.
@@ -169,14 +178,52 @@ TEST_F(MdmFiles, BrokenFilesNameTheFile) {
   }
 }
 
+// Study lines as editors leave them: blank lines (also after NrOfStudies, and
+// with CRLF ends or a byte-order mark) are no studies; a line that is not a
+// study is refused by its line number in the file, and so is a missing study.
+TEST_F(MdmFiles, StudyLinesAreReadOrRefusedByNumber) {
+  const std::string p = "MDM file " + dir.file("study.mdm") + ": ";
+  const std::string studies = "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n  \t\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\n";
+  const MdmDocument spaced = read(std::string(kHeader) + "2\n\n" + studies);
+  EXPECT_EQ(spaced.sdmPaths, (std::vector<std::string>{"C:/a/r1.sdm", "C:/a/r2.sdm"}));
+  EXPECT_EQ(spaced.dataPaths, (std::vector<std::string>{"C:/a/r1.fmr", "C:/a/r2.fmr"}));
+  const MdmDocument windows = read("\xEF\xBB\xBF\r\nFileVersion: 3\r\nNrOfStudies: 2\r\n\r\n"
+                                   "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\r\n \r\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\r\n");
+  EXPECT_EQ(windows.FileVersion, 3);
+  EXPECT_EQ(windows.sdmPaths, spaced.sdmPaths);
+
+  // NrOfStudies stands on line 11.
+  const std::string header = std::string(kHeader) + "3\n";
+  EXPECT_EQ(refusal(header + "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\n\"C:/a/r2.fmr\"\n\"r3.fmr\" \"r3.sdm\"\n"),
+            p + "line 14 does not name a data file and an SDM file in double quotes");
+  EXPECT_EQ(refusal(header + "\n\"l.srf\" \"m.mtc\" \"s.sdm\"\n"),
+            p + "line 13 does not name a data file and an SDM file in double quotes");
+  EXPECT_EQ(refusal("\xEF\xBB\xBFNrOfStudies: 2\r\n\"d\" \"s\" ;\r\n\"unclosed\" \"s2\r\n"),
+            p + "line 3 does not name a data file and an SDM file in double quotes");
+  EXPECT_EQ(refusal(header + studies + "\n\n"), p + "NrOfStudies is 3, but the file lists 2 studies");
+  EXPECT_EQ(refusal(header + "\n\"d\" \"s\"\n"), p + "NrOfStudies is 3, but the file lists 1 study");
+}
+
 TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
   MdmDocument document = read(std::string(kHeader) +
                               "3\n\"C:/old/sub/run1.fmr\" \"C:/old/sub/run1.sdm\"\n"
                               "\"C:/old/other/run2.fmr\" \"C:/old/other/run2.sdm\"\n\"C:/o\" \"C:/o\"\n");
-  document.replaceStudyPrefixes("C:/old/sub/run1.sdm", "D:/new/sub/run1.sdm");
+  const MdmDocument::StudyMove studyMove =
+      document.replaceStudyPrefixes("C:/old/sub/run1.sdm", "D:/new/sub/run1.sdm");
+  EXPECT_EQ(studyMove.from, "C:/old");
+  EXPECT_EQ(studyMove.to, "D:/new");
   EXPECT_EQ(document.sdmPaths,
-            (std::vector<std::string>{"D:/new/sub/run1.sdm", "D:/new/other/run2.sdm", "D:/new"}));
+            (std::vector<std::string>{"D:/new/sub/run1.sdm", "D:/new/other/run2.sdm", "C:/o"}));
   EXPECT_EQ(document.dataPaths[1], "D:/new/other/run2.fmr");
+
+  // Subjects renamed one by one: the answer for anna tells nothing of bert.
+  MdmDocument renamed = read(std::string(kHeader) + "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
+                                                    "\"old\\bert\\r.fmr\" \"old\\bert\\run1_3DMC.sdm\"\n");
+  const MdmDocument::StudyMove anna = renamed.replaceStudyPrefixes("old/anna/run1_3DMC.sdm", "new/s01/run1_3DMC.sdm");
+  EXPECT_EQ(anna.from, "old/anna");
+  EXPECT_EQ(anna.to, "new/s01");
+  EXPECT_EQ(renamed.sdmPaths, (std::vector<std::string>{"new/s01/run1_3DMC.sdm", "old\\bert\\run1_3DMC.sdm"}));
+  EXPECT_EQ(renamed.dataPaths, (std::vector<std::string>{"new/s01/r.fmr", "old\\bert\\r.fmr"}));
 
   // A relative old path gets the selected path's leading part.
   MdmDocument relative = read(std::string(kHeader) + "2\n\"run1.fmr\" \"run1.sdm\"\n\"b/run2.fmr\" \"b/run2.sdm\"\n");
@@ -226,7 +273,10 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
 
   dialogCalls.clear();
   dialogAnswers = {newRoot + "/sub/run1_3DMC.sdm"};
-  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath);
+  std::ostringstream log;
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, &log);
+  EXPECT_EQ(log.str(), "Tessel>  MDM file " + mdmPath + ": studies moved from \"" + oldRoot + "\" to \"" + newRoot +
+                           "\", MDM file saved");
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].path, newRoot + "/sub/run2_3DMC.sdm");
   EXPECT_EQ(runs[1].columns[0][3], 1.5f);
@@ -241,6 +291,99 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
   EXPECT_EQ(readFile(mdmPath), relocated);
 }
 
+// Subjects moved into renamed folders: an answer for the first tells nothing
+// of the others, so the MDM keeps its bytes and names the first study still
+// missing. A move of their common folder takes every study in it along and
+// leaves studies elsewhere as they are.
+TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
+  const std::string root = dir.path().generic_string();
+  motionFile("new/s01/run1_3DMC.sdm", 3);
+  motionFile("new/s02/run1_3DMC.sdm", 3);
+  const std::string mdmPath = dir.file("renamed.mdm");
+  writeMdm(mdmPath, {root + "/old/anna/run1_3DMC.sdm", root + "/old/bert/run1_3DMC.sdm"},
+           {root + "/old/anna/run1.fmr", root + "/old/bert/run1.fmr"});
+  const std::string original = readFile(mdmPath);
+  dialogAnswers = {root + "/new/s01/run1_3DMC.sdm"};
+  std::ostringstream log;
+  EXPECT_EQ(loadingError(mdmPath, &log), "MDM file " + mdmPath + ": study 2 (" + root +
+                                             "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies "
+                                             "from \"" + root + "/old/anna\" to \"" + root + "/new/s01\"");
+  EXPECT_EQ(readFile(mdmPath), original);
+  EXPECT_EQ(log.str(), "");
+
+  const std::string carl = motionFile("keep/carl/run1_3DMC.sdm", 2);
+  motionFile("study.v2/anna/run1_3DMC.sdm", 4);
+  motionFile("study.v2\\bert\\run1_3DMC.sdm", 5);
+  const std::string moved = dir.file("moved.mdm");
+  writeMdm(moved, {root + "/study.v1/anna/run1_3DMC.sdm", carl, root + "/study.v1\\bert\\run1_3DMC.sdm"},
+           {root + "/study.v1/anna/run1.fmr", root + "/keep/carl/run1.fmr", root + "/study.v1\\bert\\run1.fmr"});
+  dialogAnswers = {root + "/study.v2/anna/run1_3DMC.sdm"};
+  const std::vector<SdmDocument> runs = loadDesignMatrices(moved, &log);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[1].path, carl);
+  EXPECT_EQ(runs[2].path, root + "/study.v2\\bert\\run1_3DMC.sdm");
+  EXPECT_EQ(runs[2].NrOfDataPoints.value, 5);
+  EXPECT_EQ(log.str(), "Tessel>  MDM file " + moved + ": studies moved from \"" + root + "/study.v1\" to \"" + root +
+                           "/study.v2\", MDM file saved");
+  const MdmDocument rewritten(moved);
+  EXPECT_EQ(rewritten.dataPaths,
+            (std::vector<std::string>{root + "/study.v2/anna/run1.fmr", root + "/keep/carl/run1.fmr",
+                                      root + "/study.v2\\bert\\run1.fmr"}));
+}
+
+// The chosen path may be as short as the file's name, not shorter; when the
+// first study opens nothing is asked and the MDM stays, also when a later
+// study is missing (its reading then fails).
+TEST_F(MdmFiles, RelocationBoundaries) {
+  const std::string root = dir.path().generic_string();
+  motionFile("run1_3DMC.sdm", 3);
+  motionFile("run2_3DMC.sdm", 3);
+  const std::string mdmPath = dir.file("bare.mdm");
+  writeMdm(mdmPath, {root + "/gone/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
+  const std::string original = readFile(mdmPath);
+  dialogAnswers = {"un1_3DMC.sdm"};
+  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths());
+  EXPECT_EQ(readFile(mdmPath), original);
+  // The bare name: the studies become relative and are found beside the MDM.
+  dialogAnswers = {"run1_3DMC.sdm"};
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].path, root + "/run2_3DMC.sdm");
+  EXPECT_EQ(MdmDocument(mdmPath).sdmPaths, (std::vector<std::string>{"run1_3DMC.sdm", "run2_3DMC.sdm"}));
+
+  const std::string partly = dir.file("partly.mdm");
+  writeMdm(partly, {root + "/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
+  const std::string partlyBytes = readFile(partly);
+  dialogCalls.clear();
+  EXPECT_EQ(loadingError(partly), "Failed opening for reading: " + root + "/gone/run2_3DMC.sdm");
+  EXPECT_TRUE(dialogCalls.empty());
+  EXPECT_EQ(readFile(partly), partlyBytes);
+}
+
+// An MDM that lists its runs relative to its own folder is read from there:
+// nothing is asked and the file stays. Relative paths found nowhere are still
+// asked for and reported as the MDM lists them.
+TEST_F(MdmFiles, RelativeStudiesAreFoundBesideTheMdm) {
+  const std::string root = dir.path().generic_string();
+  motionFile("my.data/run1_3DMC.sdm", 3);
+  motionFile("my.data/sub\\run2_3DMC.sdm", 4);
+  const std::string mdmPath = dir.file("my.data/study.mdm");
+  writeMdm(mdmPath, {"run1_3DMC.sdm", "sub\\run2_3DMC.sdm"}, {"run1.fmr", "sub\\run2.fmr"});
+  const std::string original = readFile(mdmPath);
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].path, root + "/my.data/run1_3DMC.sdm");
+  EXPECT_EQ(runs[1].path, root + "/my.data/sub\\run2_3DMC.sdm");
+  EXPECT_EQ(runs[1].NrOfDataPoints.value, 4);
+  EXPECT_TRUE(dialogCalls.empty());
+  EXPECT_EQ(readFile(mdmPath), original);
+
+  const std::string elsewhere = dir.file("elsewhere.mdm");
+  writeMdm(elsewhere, {"run1_3DMC.sdm"}, {"run1.fmr"});
+  EXPECT_EQ(loadingError(elsewhere), "Failed opening for reading: run1_3DMC.sdm");
+  EXPECT_EQ(dialogCalls.size(), 1u);
+}
+
 TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   const std::string run1 = motionFile("run1_3DMC.sdm", 3);
   const std::string run2 = motionFile("run2_3DMC.sdm", 5);
@@ -252,8 +395,8 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   EXPECT_EQ(single[0].NrOfDataPoints.value, 5);
 
   const std::string mdm = dir.file("three.mdm");
-  writeFile(mdm, std::string(kHeader) + "4\n\"r3.fmr\" \"" + run3 + "\"\n\"r1.fmr\" \"" + run1 +
-                     "\"\n\"ignored\"\n\"r2.fmr\" \"" + run2 + "\"\n");
+  writeFile(mdm, std::string(kHeader) + "3\n\"r3.fmr\" \"" + run3 + "\"\n\"r1.fmr\" \"" + run1 +
+                     "\"\n\n\"r2.fmr\" \"" + run2 + "\"\n");
   const std::vector<SdmDocument> three = loadDesignMatrices(mdm);
   ASSERT_EQ(three.size(), 3u);
   EXPECT_EQ(three[0].path, run3);
@@ -261,7 +404,11 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   EXPECT_EQ(three[2].path, run2);
   EXPECT_TRUE(dialogCalls.empty());
 
-  EXPECT_TRUE(loadDesignMatrices(dir.file("run1_3DMC.SDM")).empty());
+  // Windows dialogs offer capitals; other stems, as Windows names ignore case.
+  writeFile(dir.file("RUN4_3DMC.SDM"), readFile(run2));
+  EXPECT_EQ(loadDesignMatrices(dir.file("RUN4_3DMC.SDM")).size(), 1u);
+  writeFile(dir.file("CAPS.MDM"), std::string(kHeader) + "1\n\"r.fmr\" \"" + run3 + "\"\n");
+  EXPECT_EQ(loadDesignMatrices(dir.file("CAPS.MDM")).size(), 1u);
   EXPECT_TRUE(loadDesignMatrices(dir.file("notes.txt")).empty());
 
   // Fewer than six predictors: refused with the file's name.

@@ -124,6 +124,11 @@ TEST_F(SdmFiles, ReadsTheHostsMotionFileExactly) {
   EXPECT_EQ(motion.names[5], "Rotation Z [deg]");
   EXPECT_EQ(motion.red[1], 0);
   EXPECT_EQ(motion.green[1], 255);
+
+  // Saved again by a Windows editor, with a byte-order mark: the same document.
+  const SdmDocument marked = read("\xEF\xBB\xBF" + text, "run1_3DMC.sdm");
+  EXPECT_TRUE(marked.FileVersion.present);
+  EXPECT_EQ(written(marked), written(motion));
 }
 
 TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {

@@ -14,11 +14,13 @@
 #include <cmath>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
+#include "motion/motion_series.h"
 #include "tests/support/simulator.h"
 #include "tests/support/temp_dir.h"
 
@@ -87,17 +89,18 @@ std::vector<std::string> taskLog(const SimulatorRun& run) {
   return lines;
 }
 
-// The column as the task must have written it, computed here in double:
-// mean and sample standard deviation, divided only when the spread is at
-// least 0.0001.
-std::vector<double> standardized(std::vector<double> v) {
-  double sum = 0;
-  for (double x : v) sum += x;
-  const double mean = sum / static_cast<double>(v.size());
-  double ss = 0;
-  for (double x : v) ss += (x - mean) * (x - mean);
-  const double sd = std::sqrt(ss / static_cast<double>(v.size() - 1));
-  for (double& x : v) x = (x - mean) / (sd < 0.0001 ? 1.0 : sd);
+// The column as the task must have written it, computed here in the precision
+// of T: mean and sample standard deviation, divided only when the spread is at
+// least 0.0001 (in float, the order of the operations is the task's own).
+template <typename T>
+std::vector<T> standardized(std::vector<T> v) {
+  T sum = 0;
+  for (T x : v) sum += x;
+  const T mean = sum / static_cast<T>(v.size());
+  T ss = 0;
+  for (T x : v) ss += (x - mean) * (x - mean);
+  const T sd = std::sqrt(ss / static_cast<T>(v.size() - 1));
+  for (T& x : v) x = (x - mean) / (sd < static_cast<T>(0.0001) ? T(1) : sd);
   return v;
 }
 
@@ -282,31 +285,110 @@ TEST_F(ConfoundTask, AllModelsAndTwoSpikes) {
   EXPECT_LT(t1.columns[0][0], -0.05);
 }
 
-TEST_F(ConfoundTask, FilesAreWrittenInOrderAndEachCompletelyOrNotAtAll) {
+TEST_F(ConfoundTask, ARunsFilesArriveTogetherOrNotAtAll) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
-  confound(sdm, "0.5", allModels());
-  std::vector<std::string> complete;
-  for (const Output& o : kOutputs) complete.push_back(readFile(withSuffix(sdm, o.suffix)));
-  for (const Output& o : kOutputs) fs::remove(withSuffix(sdm, o.suffix));
-
-  // A folder in the place of output j makes its write fail: the outputs
-  // before it are complete, none after it exists, and no temporary file is
-  // left behind.
+  // A folder in the place of output j makes it fail: the outputs before it
+  // keep what an earlier run left there, none after it appears, and no
+  // temporary file is left behind.
   for (std::size_t j = 0; j < kOutputs.size(); ++j) {
     const std::string blocked = withSuffix(sdm, kOutputs[j].suffix);
     SCOPED_TRACE(blocked);
+    std::set<std::string> expected = {"run1_3DMC.sdm", fs::path(blocked).filename().string()};
+    for (std::size_t k = 0; k < j; ++k) {
+      writeFile(withSuffix(sdm, kOutputs[k].suffix), std::string("earlier ") + kOutputs[k].suffix);
+      expected.insert(fs::path(withSuffix(sdm, kOutputs[k].suffix)).filename().string());
+    }
     fs::create_directory(blocked);
     const SimulatorRun run = confound(sdm, "0.5", allModels());
     EXPECT_EQ(run.messages(), std::vector<std::string>{"Error: Cannot Create file: " + blocked});
-    std::set<std::string> expected = {"run1_3DMC.sdm", fs::path(blocked).filename().string()};
-    for (std::size_t k = 0; k < j; ++k) {
-      expected.insert(fs::path(withSuffix(sdm, kOutputs[k].suffix)).filename().string());
-      EXPECT_EQ(readFile(withSuffix(sdm, kOutputs[k].suffix)), complete[k]) << kOutputs[k].suffix;
-    }
     EXPECT_EQ(filesIn(dir.path().string()), expected);
+    for (std::size_t k = 0; k < j; ++k) {
+      EXPECT_EQ(readFile(withSuffix(sdm, kOutputs[k].suffix)), std::string("earlier ") + kOutputs[k].suffix);
+    }
     fs::remove(blocked);
     for (const Output& o : kOutputs) fs::remove(withSuffix(sdm, o.suffix));
   }
+
+  // In a study list, the runs before the failing one keep their complete
+  // outputs; the failing run and those after it add nothing.
+  const std::vector<std::string> sdms = {motionFile("s1/run1_3DMC.sdm", handRows()),
+                                         motionFile("s2/run2_3DMC.sdm", handRows(2.0f)),
+                                         motionFile("s3/run3_3DMC.sdm", handRows(0.25f))};
+  const std::string mdm = dir.file("study_3DMC.mdm");
+  writeMdm(mdm, sdms, {dir.file("s1/run1.fmr"), dir.file("s2/run2.fmr"), dir.file("s3/run3.fmr")});
+  fs::create_directory(withSuffix(sdms[1], "_t1"));
+  const SimulatorRun run = confound(mdm, "0.5", allModels());
+  EXPECT_EQ(run.messages(),
+            std::vector<std::string>{"Error: Cannot Create file: " + withSuffix(sdms[1], "_t1")});
+  EXPECT_EQ(filesIn(dir.file("s1")).size(), 1 + kOutputs.size());
+  EXPECT_EQ(readFile(withSuffix(sdms[0], "_spikes")), kSpikesFile);
+  EXPECT_EQ(readFile(withSuffix(sdms[0], "_detr")), kDetrendedFile);
+  EXPECT_EQ(filesIn(dir.file("s2")), (std::set<std::string>{"run2_3DMC.sdm", "run2_3DMC_t1.sdm"}));
+  EXPECT_EQ(filesIn(dir.file("s3")), std::set<std::string>{"run3_3DMC.sdm"});
+}
+
+TEST_F(ConfoundTask, NoSpikeRemovesTheSpikeFileOfAnEarlierRun) {
+  const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
+  const std::string spikes = withSuffix(sdm, "_spikes");
+  confound(sdm, "0.5", {"create_spikes"});
+  ASSERT_EQ(readFile(spikes), kSpikesFile);
+
+  // Without detection the earlier file is not this run's business.
+  confound(sdm, "2", {"create_detrended"});
+  EXPECT_EQ(readFile(spikes), kSpikesFile);
+
+  // A run that fails removes nothing.
+  fs::remove(withSuffix(sdm, "_detr"));
+  fs::create_directory(withSuffix(sdm, "_detr"));
+  SimulatorRun run = confound(sdm, "2", {"create_spikes", "create_detrended"});
+  EXPECT_EQ(run.messages(),
+            std::vector<std::string>{"Error: Cannot Create file: " + withSuffix(sdm, "_detr")});
+  EXPECT_EQ(readFile(spikes), kSpikesFile);
+  fs::remove(withSuffix(sdm, "_detr"));
+
+  run = confound(sdm, "2", {"create_spikes", "create_detrended"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+  EXPECT_EQ(taskLog(run), (std::vector<std::string>{
+                              "Tessel>  Detecting Spikes",
+                              "Tessel>  No spikes found with displacement greater than 2 mm",
+                              "Tessel>  Saving SDMs",
+                              "Tessel>  Removed the spike file of an earlier run: " + spikes}));
+  EXPECT_EQ(filesIn(dir.path().string()), (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC_detr.sdm"}));
+}
+
+TEST_F(ConfoundTask, RunsTooShortToDetrendAreRefusedBeforeAnythingIsDone) {
+  const std::string single = motionFile("s2/single_3DMC.sdm", {MotionRow{0.5f, -0.25f, 0.125f, 1, -2, 3}});
+  const std::string refusal =
+      "Error: SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
+  std::set<std::string> everything = allModels();
+  everything.insert("plot_regular");
+  everything.insert("plot_detrended");
+  SimulatorRun run = confound(single, "0.5", everything);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+  EXPECT_TRUE(taskLog(run).empty()) << run.describe();
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  for (const Output& o : kOutputs) {
+    run = confound(single, "0.5", {o.parameter});
+    EXPECT_EQ(run.messages(), std::vector<std::string>{refusal}) << o.parameter;
+  }
+  run = confound(single, "0.5", {"plot_detrended"});
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+
+  // Every run of a study list is checked before the first one is processed.
+  const std::string first = motionFile("s1/run1_3DMC.sdm", handRows());
+  const std::string mdm = dir.file("study_3DMC.mdm");
+  writeMdm(mdm, {first, single}, {dir.file("s1/run1.fmr"), dir.file("s2/single.fmr")});
+  run = confound(mdm, "0.5", everything);
+  EXPECT_EQ(run.messages(), std::vector<std::string>{refusal});
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  EXPECT_EQ(filesIn(dir.file("s1")), std::set<std::string>{"run1_3DMC.sdm"});
+  EXPECT_EQ(filesIn(dir.file("s2")), std::set<std::string>{"single_3DMC.sdm"});
+
+  // The plain plot needs no detrending.
+  run = confound(single, "0.5", {"plot_regular"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+  EXPECT_EQ(run.calls("zrPlotLine").size(), 1u);
+  EXPECT_EQ(taskLog(run), std::vector<std::string>{"Tessel>  Saving SDMs"});
 }
 
 TEST_F(ConfoundTask, SpikeSwitchAndThresholds) {
@@ -397,8 +479,7 @@ TEST_F(ConfoundTask, ThreeRunsOfAnMdmEachBesideItsOwnSdm) {
 TEST_F(ConfoundTask, OtherExtensionsAndBadFiles) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
   const std::string text = readFile(sdm);
-  // Another stem for the capitals: Windows file names ignore case.
-  for (const char* name : {"run1_3DMC.txt", "other_3DMC.SDM", "run1_3DMC.sdm.bak"}) {
+  for (const char* name : {"run1_3DMC.txt", "run1_3DMC.sdm.bak"}) {
     writeFile(dir.file(name), text);
     const SimulatorRun run = confound(dir.file(name), "0.5", allModels());
     EXPECT_TRUE(taskLog(run).empty()) << run.describe();
@@ -409,8 +490,7 @@ TEST_F(ConfoundTask, OtherExtensionsAndBadFiles) {
         << run.describe();
   }
   EXPECT_EQ(filesIn(dir.path().string()),
-            (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC.txt", "other_3DMC.SDM",
-                                   "run1_3DMC.sdm.bak"}));
+            (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC.txt", "run1_3DMC.sdm.bak"}));
 
   const std::string missing = dir.file("missing_3DMC.sdm");
   SimulatorRun run = confound(missing, "0.5", allModels());
@@ -432,7 +512,7 @@ TEST_F(ConfoundTask, OtherExtensionsAndBadFiles) {
             std::vector<std::string>{"Error: SDM file " + fivePath +
                                      ": holds 5 predictors, the six motion parameters need 6"});
   EXPECT_TRUE(taskLog(run).empty()) << run.describe();
-  EXPECT_EQ(filesIn(dir.path().string()).size(), 5u);
+  EXPECT_EQ(filesIn(dir.path().string()).size(), 4u);
 }
 
 TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
@@ -451,6 +531,80 @@ TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
   }
   EXPECT_NEAR(sum, 0.0, 1e-5);
   EXPECT_EQ(detrended.columns[0][0], -0.968246f);
+}
+
+// Detrending in single precision, in the order the sums and formulas are
+// defined, written here from those definitions.
+std::vector<float> detrendedByHand(const std::vector<float>& y) {
+  const float n = static_cast<float>(y.size());
+  float sx = 0, sy = 0, sxy = 0, sxx = 0;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    const float x = static_cast<float>(i);
+    sx += x;
+    sy += y[i];
+    sxy += y[i] * x;
+    sxx += static_cast<float>(static_cast<int>(i * i));
+  }
+  const float b = (sxy * n - sy * sx) / (sxx * n - sx * sx);
+  const float c = (sy - b * sx) / n;
+  std::vector<float> d(y.size());
+  for (std::size_t i = 0; i < y.size(); ++i) d[i] = y[i] - (static_cast<float>(i) * b + c);
+  return d;
+}
+
+TEST_F(ConfoundTask, SpikesAndModelsOfADriftingRunComeFromItsSinglePrecisionDetrending) {
+  // All six parameters drift (about 2 mm and 1 degree over the run) and
+  // wobble; the head jumps at volume 40 and stays, and volume 101 is an
+  // outlier of its own. The drift alone would make every volume move more
+  // than the threshold.
+  constexpr std::size_t kDrifting = 157;
+  const float drift[6] = {0.0125f, -0.0105f, 0.009f, 0.0075f, -0.006f, 0.0065f};
+  std::vector<MotionRow> rows(kDrifting);
+  for (std::size_t t = 0; t < kDrifting; ++t) {
+    const float f = static_cast<float>(t);
+    for (std::size_t p = 0; p < 6; ++p) {
+      rows[t][p] = drift[p] * f + 0.004f * std::sin(0.7f * f + static_cast<float>(p));
+    }
+    if (t >= 40) rows[t][0] += 0.75f;
+    if (t == 101) rows[t][4] += 0.9f;
+  }
+  const std::string sdm = motionFile("run1_3DMC.sdm", rows);
+  const float threshold = 0.02f;
+  const SimulatorRun run =
+      confound(sdm, "0.02", {"create_spikes", "create_detrended", "plot_detrended"});
+  EXPECT_TRUE(run.messages().empty()) << run.describe();
+
+  SdmDocument expected(sdm);  // the parameters as the task reads them
+  for (std::size_t p = 0; p < 6; ++p) {
+    expected.columns[p] = detrendedByHand(expected.columns[p]);
+    expected.names[p] += " detrended";
+  }
+  const std::vector<float> r = relativeRmsDisplacement(expected);
+
+  std::vector<std::string> log = {"Tessel>  Detecting Spikes"};
+  for (std::size_t k = 0; k < kDrifting; ++k) {
+    if (!(r[k] > threshold)) continue;
+    std::ostringstream line;
+    line << "Tessel>  Found spike at position " << k << " with displacement " << r[k] << " mm";
+    log.push_back(line.str());
+  }
+  ASSERT_EQ(log.size(), 4u) << "spikes at 40, 101 and 102 alone";
+  log.push_back("Tessel>  Saving SDMs");
+  EXPECT_EQ(taskLog(run), log);
+
+  // The plot shows the detrended parameters and the series, to the last bit.
+  const std::vector<const HostCall*> added = run.calls("zrAddLineToPlot");
+  ASSERT_EQ(added.size(), 7u) << run.describe();
+  EXPECT_EQ(run.calls("zrPlotLine").at(0)->arg(2).floats(), expected.columns[0]);
+  for (std::size_t p = 1; p < 6; ++p) EXPECT_EQ(added[p - 1]->arg(3).floats(), expected.columns[p]) << p;
+  EXPECT_EQ(added[5]->arg(3).floats(), r);
+
+  for (std::size_t p = 0; p < 6; ++p) expected.columns[p] = standardized(expected.columns[p]);
+  std::ostringstream file;
+  expected.write(file);
+  EXPECT_EQ(readFile(withSuffix(sdm, "_detr")), file.str());
+  EXPECT_EQ(SdmDocument(withSuffix(sdm, "_spikes")).names,
+            (std::vector<std::string>{"Spike Volume 40", "Spike Volume 101", "Spike Volume 102"}));
 }
 
 TEST_F(ConfoundTask, PlotsOfTheMotionAndOfTheDetrendedRun) {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
@@ -102,11 +103,17 @@ Nifti readNifti(const std::string& path) {
   return n;
 }
 
+// Voxel sizes of a run: in-plane x and y, slice thickness and gap (mm).
+struct VoxelSizes {
+  float x = kVoxelMm, y = kVoxelMm, thickness = kVoxelMm, gap = 0.0f;
+};
+
 class DisplacementTask : public ::testing::Test {
  protected:
   // The current run: a header file and its STC in the host's layout.
   std::string writeRun(const std::string& name, int volumes, bool float32,
-                       const std::function<float(int, int, int, int)>& value = intensity) {
+                       const std::function<float(int, int, int, int)>& value = intensity,
+                       VoxelSizes voxel = {}) {
     FmrLayout run;
     run.volumes = volumes;
     run.slices = kZ;
@@ -114,10 +121,10 @@ class DisplacementTask : public ::testing::Test {
     run.resolutionY = kY;
     run.prefix = name;
     run.dataType = float32 ? 2 : 1;
-    run.inplaneResolutionX = kVoxelMm;
-    run.inplaneResolutionY = kVoxelMm;
-    run.sliceThickness = kVoxelMm;
-    run.sliceGap = 0.0f;
+    run.inplaneResolutionX = voxel.x;
+    run.inplaneResolutionY = voxel.y;
+    run.sliceThickness = voxel.thickness;
+    run.sliceGap = voxel.gap;
     writeFmrHeader(dir.file(name + ".fmr"), run);
     writeStc(dir.file(name + ".stc"), kX, kY, kZ, volumes, value, float32);
     return dir.file(name + ".fmr");
@@ -346,14 +353,78 @@ TEST_F(DisplacementTask, RefusesRunsAndMotionFilesItCannotMeasure) {
       << fiveMessage;
 }
 
-TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
+TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
+  const std::string fmr = writeRun("run1", 3, false);
+  const std::string motion = writeMotion("run1_3DMC.sdm", {MotionRow{0.1f, -0.2f, 0.3f, 0.4f, -0.5f, 0.6f},
+                                                          MotionRow{0.2f, -0.3f, 0.5f, 0.7f, -0.9f, 1.1f},
+                                                          MotionRow{0.4f, -0.5f, 0.6f, 0.9f, -1.2f, 1.5f}});
+  const std::string maxAbsolute = dir.file("run1_3DMC_MaxAbsolute.map");
+  const std::string meanAbsolute = dir.file("run1_3DMC_MeanAbsolute.map");
+
+  // A folder in the place of the second map: the first stays saved, the
+  // task stops there.
+  std::filesystem::create_directory(meanAbsolute);
+  SimulatorRun run = runTask(fmr, motion, {"map_max_abs", "map_mean_abs", "map_max_rel"});
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + meanAbsolute)) << run.describe();
+  EXPECT_THAT(savedPaths(run), ElementsAre(maxAbsolute, meanAbsolute));
+  EXPECT_EQ(readNifti(maxAbsolute).dim[4], 1);
+
+  // Saved again, a file of the same size is written anew.
+  run = runTask(fmr, motion, {"map_max_abs"});
+  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
+
+  // A read-only file is not the host's to replace: it keeps its bytes.
+  writeFile(maxAbsolute, "an earlier map");
+  namespace fs = std::filesystem;
+  fs::permissions(maxAbsolute, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  run = runTask(fmr, motion, {"map_max_abs"});
+  fs::permissions(maxAbsolute, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + maxAbsolute)) << run.describe();
+  EXPECT_EQ(readFile(maxAbsolute), "an earlier map");
+}
+
+TEST_F(DisplacementTask, ASingleVolumeIsMeasuredButNotDetrended) {
+  const std::string fmr = writeRun("run1", 3, false);
+  const std::string single = writeMotion("one_3DMC.sdm", {MotionRow{1.5f, 0, 0, 0, 0, 0}});
+  const std::string refusal =
+      "Error: SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
+  SimulatorRun run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_detrended=1"});
+  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
+  EXPECT_THAT(taskLines(run), ElementsAre());
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+  EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
+
+  // Every run of a study list is checked before the first is plotted.
+  const std::string two = writeMotion("two_3DMC.sdm", std::vector<MotionRow>(2, MotionRow{1, 2, 3, 4, 5, 6}));
+  writeMdm(dir.file("study_3DMC.mdm"), {two, single}, {fmr, fmr});
+  run = runTask(fmr, dir.file("study_3DMC.mdm"), {"map_max_abs"}, kThreshold,
+                {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
+  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
+  EXPECT_TRUE(run.calls("zrPlotLine").empty());
+
+  // The maps and the plain plot need no detrending.
+  run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_regular=1"});
+  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
+  EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(1), kSavingLine));
+  EXPECT_EQ(run.calls("zrPlotLine").size(), 1u);
+  EXPECT_EQ(exported(dir.file("one_3DMC"), kMaxAbs)[2], 1.5f);
+}
+
+TEST_F(DisplacementTask, DriftingMotionOnAnisotropicVoxelsMatchesAnIndependentComputation) {
+  // Voxels of 3.5 x 3 x 4 mm (slices 3.5 mm thick with a gap of 0.5 mm), so
+  // that each axis has its own voxel size; all six parameters drift over an
+  // odd number of volumes.
+  const VoxelSizes voxel{3.5f, 3.0f, 3.5f, 0.5f};
+  const double size[3] = {3.5, 3.0, 4.0};
   const std::vector<MotionRow> rows = {
-      {0.5f, -0.25f, 0.125f, 1.5f, 0.0f, 0.0f},
-      {0.0f, 0.0f, 0.0f, 0.0f, -2.0f, 0.5f},
-      {1.5f, 0.75f, -1.0f, 0.25f, 0.5f, -1.25f},
-      {0.125f, 0.0625f, 0.0f, -0.75f, 1.0f, 2.5f},
+      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f},
+      {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
+      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},
+      {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
+      {1.0f, -1.375f, 0.75f, 3.25f, -3.5f, 2.75f},
   };
-  const std::string fmr = writeRun("run1", 4, true);
+  const int volumes = static_cast<int>(rows.size());
+  const std::string fmr = writeRun("run1", volumes, true, intensity, voxel);
   const std::string motion = writeMotion("run1_3DMC.sdm", rows);
   const SimulatorRun run = runTask(fmr, motion, kAllMaps);
   EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
@@ -365,14 +436,15 @@ TEST_F(DisplacementTask, MeasuresWithRotationsMatchAnIndependentComputation) {
     const int x = v % kX, y = (v / kX) % kY, z = v / (kX * kY);
     double expected[7] = {0, 0, 0, 0, 0, 0, 0};
     if (masked(v)) {
-      const Vec3d centre{(x + 0.5) * kVoxelMm - kX, (y + 0.5) * kVoxelMm - kY, (z + 0.5) * kVoxelMm - kZ};
+      const Vec3d centre{(x + 0.5 - kX / 2.0) * size[0], (y + 0.5 - kY / 2.0) * size[1],
+                         (z + 0.5 - kZ / 2.0) * size[2]};
       Vec3d previous = centre;
       for (const MotionRow& row : rows) {
         const Vec3d moved = moveByHand(centre, row.data());
         const double a = distance(moved, centre), r = distance(moved, previous);
         expected[kMaxAbs] = std::max(expected[kMaxAbs], a);
-        expected[kMeanAbs] += a / 4;
-        expected[kMeanRel] += r / 4;
+        expected[kMeanAbs] += a / volumes;
+        expected[kMeanRel] += r / volumes;
         expected[kMaxRel] = std::max(expected[kMaxRel], r);
         expected[kMaxX] = std::max(expected[kMaxX], std::fabs(moved.x - centre.x));
         expected[kMaxY] = std::max(expected[kMaxY], std::fabs(moved.y - centre.y));

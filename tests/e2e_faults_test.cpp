@@ -1,9 +1,9 @@
 // Faults injected under the confound and displacement tasks, through the host
-// simulator: an output folder that refuses writes, a full disk, an output name
-// taken by a folder, a motion file that vanished after it was chosen, and STC
-// files that cannot be read. Each must end in exactly one "Error: " message,
-// leave every file that was there byte for byte as it was, and leave nothing
-// half-written (no temporary file, no partial output).
+// simulator: an output folder that refuses writes (and map saves), a full
+// disk, an output name taken by a folder, a motion file that vanished after it
+// was chosen, and STC files that cannot be read. Each must end in exactly one
+// "Error: " message, leave every file that was there byte for byte as it was,
+// and leave nothing half-written (no temporary file, no partial output).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -184,6 +184,9 @@ TEST_F(Faults, OutputFolderWithoutWritePermission) {
   const Snapshot before = snapshot(folder);
   expectRefused(confound(sdm), "Cannot Create file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
                 folder);
+  // The host cannot save a map there either.
+  expectRefused(displacement(writeRun(dir.path()), sdm),
+                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(), before, folder);
 }
 
 TEST_F(Faults, FullDisk) {
@@ -204,6 +207,8 @@ TEST_F(Faults, FullDisk) {
   // The temporary file is created, its bytes do not fit: it is removed.
   expectRefused(confound(sdm), "Failed writing file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
                 folder);
+  expectRefused(displacement(writeRun(dir.path()), sdm),
+                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(), before, folder);
 }
 #else
 // These two faults need a mount made on the Linux side (as root, folder

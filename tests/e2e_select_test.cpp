@@ -74,11 +74,12 @@ class SelectMotionFile : public ::testing::Test {
 
   // The MDM at mdm lists oldStudies (with oldData); the SDMs are now at
   // newStudies. Choosing the MDM asks once for the first SDM; the user's
-  // answer newStudies[0] moves every study, the MDM file is rewritten, and a
-  // second choice of the MDM asks nothing and leaves it as it is.
+  // answer newStudies[0] moves every study from the folder `from` to `to`,
+  // the MDM file is rewritten and the log says so, and a second choice of the
+  // MDM asks nothing and leaves it as it is.
   void expectRelocation(const std::vector<std::string>& oldStudies, const std::vector<std::string>& newStudies,
                         const std::vector<std::string>& oldData, const std::vector<std::string>& newData,
-                        const std::string& mdm) {
+                        const std::string& mdm, const std::string& from, const std::string& to) {
     writeMdm(mdm, oldStudies, oldData);
     const SimulatorRun first = select({mdm, newStudies[0]});
     const auto dialogs = first.calls("zrGetOpenFileName");
@@ -88,6 +89,12 @@ class SelectMotionFile : public ::testing::Test {
                  mdm.substr(0, mdm.find_last_of("/\\") + 1), "Single Subject Desgin Matrix (" + name + ")");
     EXPECT_TRUE(first.messages().empty()) << first.describe();
     EXPECT_EQ(stored(first), std::vector<std::string>{mdm});
+    const auto logged = first.logTexts();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(),
+                         "Tessel>  MDM file " + mdm + ": studies moved from \"" + from + "\" to \"" + to +
+                             "\", MDM file saved"),
+              1)
+        << first.describe();
     const MdmDocument rewritten(mdm);
     EXPECT_EQ(rewritten.sdmPaths, newStudies);
     EXPECT_EQ(rewritten.dataPaths, newData);
@@ -113,6 +120,9 @@ TEST_F(SelectMotionFile, StoresTheChosenSdmAndWarnsAboutOtherVolumeCounts) {
   EXPECT_TRUE(match.messages().empty()) << match.describe();
   EXPECT_TRUE(match.calls("zrShowBusyCursor").empty());
 
+  const SimulatorRun fewer = select({sdm}, 4);
+  EXPECT_EQ(fewer.messages(), std::vector<std::string>{kMismatch}) << fewer.describe();
+  EXPECT_EQ(stored(fewer), std::vector<std::string>{sdm});
   const SimulatorRun mismatch = select({sdm}, 6);
   EXPECT_EQ(mismatch.messages(), std::vector<std::string>{kMismatch}) << mismatch.describe();
   EXPECT_EQ(stored(mismatch), std::vector<std::string>{sdm});
@@ -177,19 +187,42 @@ TEST_F(SelectMotionFile, MdmStudiesThatMovedAreRelocatedOnce) {
   expectRelocation({root + "/old/sub/run1_3DMC.sdm", root + "/old/other/run2_3DMC.sdm"},
                    {motionFile("new/sub/run1_3DMC.sdm", 5), motionFile("new/other/run2_3DMC.sdm", 4)},
                    {root + "/old/sub/run1.fmr", root + "/old/other/run2.fmr"},
-                   {root + "/new/sub/run1.fmr", root + "/new/other/run2.fmr"}, root + "/fwd.mdm");
+                   {root + "/new/sub/run1.fmr", root + "/new/other/run2.fmr"}, root + "/fwd.mdm", root + "/old",
+                   root + "/new");
 
   // The same with backslashes, as the host's own dialog answers on Windows.
   expectRelocation({root + "/old\\sub\\b1_3DMC.sdm", root + "/old\\other\\b2_3DMC.sdm"},
                    {motionFile("new\\sub\\b1_3DMC.sdm", 5), motionFile("new\\other\\b2_3DMC.sdm", 4)},
                    {root + "/old\\sub\\b1.fmr", root + "/old\\other\\b2.fmr"},
-                   {root + "/new\\sub\\b1.fmr", root + "/new\\other\\b2.fmr"}, root + "/back.mdm");
+                   {root + "/new\\sub\\b1.fmr", root + "/new\\other\\b2.fmr"}, root + "/back.mdm", root + "/old",
+                   root + "/new");
 
-  // Relative study paths get the leading part of the chosen path.
+  // Relative study paths found neither as given nor beside the MDM get the
+  // leading part of the chosen path.
   expectRelocation({"e2e-rel1_3DMC.sdm", "e2e-sub/e2e-rel2_3DMC.sdm"},
-                   {motionFile("e2e-rel1_3DMC.sdm", 5), motionFile("e2e-sub/e2e-rel2_3DMC.sdm", 4)},
-                   {"rel1.fmr", "e2e-sub/rel2.fmr"}, {root + "/rel1.fmr", root + "/e2e-sub/rel2.fmr"},
-                   root + "/rel.mdm");
+                   {motionFile("moved/e2e-rel1_3DMC.sdm", 5), motionFile("moved/e2e-sub/e2e-rel2_3DMC.sdm", 4)},
+                   {"rel1.fmr", "e2e-sub/rel2.fmr"}, {root + "/moved/rel1.fmr", root + "/moved/e2e-sub/rel2.fmr"},
+                   root + "/rel.mdm", "", root + "/moved/");
+}
+
+// Subjects moved into renamed folders one by one: the answer for the first
+// cannot move the second, so nothing is stored and the MDM keeps its bytes.
+TEST_F(SelectMotionFile, SubjectsInRenamedFoldersAreRefused) {
+  const std::string root = dir.path().generic_string();
+  const std::string mdm = root + "/subjects.mdm";
+  writeMdm(mdm, {root + "/old/anna/run1_3DMC.sdm", root + "/old/bert/run1_3DMC.sdm"},
+           {root + "/old/anna/run1.fmr", root + "/old/bert/run1.fmr"});
+  const std::string original = readFile(mdm);
+  const std::string anna = motionFile("new/s01/run1_3DMC.sdm", 5);
+  motionFile("new/s02/run1_3DMC.sdm", 5);
+  const SimulatorRun renamed = select({mdm, anna});
+  EXPECT_EQ(renamed.messages(), std::vector<std::string>{"Error: MDM file " + mdm + ": study 2 (" + root +
+                                                         "/old/bert/run1_3DMC.sdm) cannot be found after moving "
+                                                         "the studies from \"" + root + "/old/anna\" to \"" + root +
+                                                         "/new/s01\""})
+      << renamed.describe();
+  EXPECT_TRUE(stored(renamed).empty());
+  EXPECT_EQ(readFile(mdm), original);
 }
 
 TEST_F(SelectMotionFile, CancelledRelocationLeavesTheMdmAlone) {

@@ -180,13 +180,15 @@ TEST_F(FmrHeaderTest, ReadsEveryEntryOfAHostHeader) {
   EXPECT_EQ(two.PositionSliceThickness.name, "SliceThickness");
 }
 
-TEST_F(FmrHeaderTest, CarriageReturnLineEndsReadLikeLineFeeds) {
+TEST_F(FmrHeaderTest, CarriageReturnsAndAByteOrderMarkReadLikeLineFeeds) {
   FmrLayout run = sampleRun();
   run.crlf = true;
   const std::string crlf = describe(read(fmrHeaderText(run)));
+  const std::string marked = describe(read("\xEF\xBB\xBF" + fmrHeaderText(run)));
   run.crlf = false;
   const std::string lf = describe(read(fmrHeaderText(run)));
   EXPECT_EQ(crlf, lf);
+  EXPECT_EQ(marked, lf);
   EXPECT_NE(crlf.find("Prefix: Prefix=[run1 main] width 30 quoted"), std::string::npos) << crlf;
 }
 
@@ -265,10 +267,16 @@ TEST_F(FmrHeaderTest, SliceTimingTableAndTheTokenAfterIt) {
   }
 }
 
+// The value is noted with what stood there, so that a missing entry behind it
+// can be explained.
 TEST_F(FmrHeaderTest, AFailedValueEndsTheReadingWithoutAnError) {
+  auto unread = [](const FmrFileHeader& h) {
+    return h.unreadValue ? h.unreadValue->key + ": " + h.unreadValue->problem : std::string("none");
+  };
   FmrFileHeader h = read("NrOfVolumes: 5\nTR: 2000.5\nTE: 30\n");
   EXPECT_EQ(h.TR.value, 2000);  // ".5" becomes a token that matches nothing
   EXPECT_EQ(h.TE.value, 30);
+  EXPECT_EQ(unread(h), "none");
 
   h = read("NrOfVolumes: 5\nTR: fast\nTE: 30\nNrOfSlices: 2\n");
   EXPECT_EQ(h.NrOfVolumes.value, 5);
@@ -276,19 +284,31 @@ TEST_F(FmrHeaderTest, AFailedValueEndsTheReadingWithoutAnError) {
   EXPECT_EQ(h.TR.value, 0);
   EXPECT_FALSE(h.TE.present);
   EXPECT_FALSE(h.NrOfSlices.present);
+  EXPECT_EQ(unread(h), "TR: value of TR cannot be read as an integer (found \"fast\")");
 
   h = read("TimeResolutionVerified: 2\nTE: 30\n");  // bool takes only 0 and 1
   EXPECT_TRUE(h.TimeResolutionVerified.present);
   EXPECT_FALSE(h.TE.present);
+  EXPECT_EQ(unread(h),
+            "TimeResolutionVerified: value of TimeResolutionVerified cannot be read as 0 or 1 (found \"2\")");
 
   h = read("InplaneResolutionX: -\nTE: 30\n");
   EXPECT_TRUE(h.InplaneResolutionX.present);
   EXPECT_EQ(h.InplaneResolutionX.value, 0.0f);
   EXPECT_FALSE(h.TE.present);
+  EXPECT_EQ(unread(h), "InplaneResolutionX: value of InplaneResolutionX cannot be read as a number (found \"-\")");
+
+  h = read("NrOfVolumes:\t99999999999\r\nTE: 30\n");
+  EXPECT_EQ(unread(h), "NrOfVolumes: value of NrOfVolumes cannot be read as an integer (found \"99999999999\")");
+  h = read("SliceTimingTableSize: 3\n0 n/a 2\nTE: 30\n");
+  EXPECT_EQ(h.sliceTimingTable.size(), 3u);
+  EXPECT_EQ(unread(h),
+            "slice timing table: value 2 of the slice timing table cannot be read as a number (found \"n/a\")");
 
   h = read("FileVersion:");  // a key at the very end
   EXPECT_TRUE(h.FileVersion.present);
   EXPECT_EQ(h.FileVersion.value, 0);
+  EXPECT_EQ(unread(h), "none");  // nothing stood there: the file ends
 }
 
 TEST_F(FmrHeaderTest, UnknownKeysAndWordsAreSkipped) {

@@ -164,6 +164,30 @@ TEST_F(StcTest, RequiredKeysMissingOrNegative) {
   }
 }
 
+// A value the header reader could not read is named, with what stood there,
+// when the data need it or an entry behind it; after every needed entry it
+// changes nothing.
+TEST_F(StcTest, UnreadableValuesAreNamed) {
+  writeHeader(2, 3, 2, 2, 1);
+  const std::string valid = readFile(fmrPath());
+  writeFile(stcPath(), std::string(48, '\0'));
+  auto errorWith = [&](const std::string& key, const std::string& value) {
+    std::string text = valid;
+    const auto at = text.find_first_not_of(' ', text.find("\n" + key + ":") + key.size() + 2);
+    text.replace(at, text.find_first_of("\r\n", at) - at, value);
+    writeHeaderText(text);
+    return errorOf(fmrPath());
+  };
+  const std::string p = "FMR file " + fmrPath() + ": ";
+  EXPECT_EQ(errorWith("TR", "n/a"), p + "value of TR cannot be read as an integer (found \"n/a\")");
+  EXPECT_EQ(errorWith("NrOfSlices", "two"), p + "value of NrOfSlices cannot be read as an integer (found \"two\")");
+  EXPECT_EQ(errorWith("NrOfVolumes", "4294967299"),
+            p + "value of NrOfVolumes cannot be read as an integer (found \"4294967299\")");
+  EXPECT_EQ(errorWith("DataType", "float32"), p + "value of DataType cannot be read as an integer (found \"float32\")");
+  EXPECT_EQ(errorWith("SliceGap", "n/a"), "no error");
+  EXPECT_EQ(errorWith("SliceGap", "0.5"), "no error");
+}
+
 TEST_F(StcTest, MissingStcFileNamesItsFullPath) {
   writeHeader(1, 1, 1, 1, 1);
   EXPECT_EQ(errorOf(fmrPath()), "Failed opening STC for reading: " + stcPath());

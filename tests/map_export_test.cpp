@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "designmatrix/io_error.h"
 #include "plugin/host_api.h"
 #include "plugin/host_functions.h"
 
@@ -23,6 +26,7 @@ struct FakeHost {
   std::vector<std::string> calls;
   std::vector<char> parameters;  // the record handed to zrSetMAPParametersOfCurrentFMR
   std::string savedPath;
+  bool writes = true;  // whether the save writes the file
 };
 FakeHost* host = nullptr;
 
@@ -46,6 +50,7 @@ void fakeSet(const char* record) {
 void fakeSave(const char* path) {
   host->calls.push_back("save");
   host->savedPath = path;
+  if (host->writes) std::ofstream(path, std::ios::binary) << "maps of save " << host->calls.size();
 }
 
 class MapExportTest : public ::testing::Test {
@@ -63,6 +68,13 @@ class MapExportTest : public ::testing::Test {
   void TearDown() override {
     tsl::host::table() = saved_;
     host = nullptr;
+    std::filesystem::remove_all(folder_);
+  }
+
+  // A path in a folder of this test's own.
+  std::string file(const std::string& name) {
+    std::filesystem::create_directories(folder_);
+    return (folder_ / name).generic_string();
   }
   static std::size_t index(tsl::host::Fn fn) { return static_cast<std::size_t>(fn); }
 
@@ -84,6 +96,9 @@ class MapExportTest : public ::testing::Test {
   }
 
   FakeHost fake_;
+  const std::filesystem::path folder_ =
+      std::filesystem::path(::testing::TempDir()) /
+      ("map_export_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   std::array<tsl::host::RawFunction, tsl::host::kHostFunctionCount> saved_{};
 };
 
@@ -93,7 +108,7 @@ TEST_F(MapExportTest, CopiesSlicesSetsParametersAndSaves) {
   fake_.grid[0] = 2;
   fake_.grid[1] = 3;
   fake_.grid[2] = 2;
-  exportMap(volume, 0.01f, 11.0f, "C:/data/run1_3DMC_MaxAbsolute.map");
+  exportMap(volume, 0.01f, 11.0f, file("run1_3DMC_MaxAbsolute.map"));
   EXPECT_EQ(fake_.calls, (std::vector<std::string>{"create", "get", "set", "save"}));
   // Rows (0, 1), (2, 3), (4, 5) in slice 0; the next six in slice 1.
   EXPECT_EQ(fake_.slices[0], (std::vector<float>{0, 1, 2, 3, 4, 5}));
@@ -106,14 +121,14 @@ TEST_F(MapExportTest, CopiesSlicesSetsParametersAndSaves) {
   EXPECT_EQ(parameterAt<std::uint32_t>(24), 0x55555555u);  // the host's own field stays
   EXPECT_EQ(parameterAt<std::uint32_t>(28), 0u);
   EXPECT_EQ(parameterAt<std::uint32_t>(60), 0x55555555u);
-  EXPECT_EQ(fake_.savedPath, "C:/data/run1_3DMC_MaxAbsolute.map");
+  EXPECT_EQ(fake_.savedPath, file("run1_3DMC_MaxAbsolute.map"));
 
   // An all-zero map with the upper value 0 is still filled and saved.
   const Volume zeros(Dim3{2, 3, 2}, 0.0f);
-  exportMap(zeros, 0.01f, 0.0f, "zero.map");
+  exportMap(zeros, 0.01f, 0.0f, file("zero.map"));
   EXPECT_EQ(fake_.slices[1], std::vector<float>(6, 0.0f));
   EXPECT_EQ(parameterAt<float>(20), 0.0f);
-  EXPECT_EQ(fake_.savedPath, "zero.map");
+  EXPECT_EQ(fake_.savedPath, file("zero.map"));
 }
 
 TEST_F(MapExportTest, MismatchesAreReportedInOrderAndNothingIsSaved) {
@@ -130,6 +145,24 @@ TEST_F(MapExportTest, MismatchesAreReportedInOrderAndNothingIsSaved) {
   EXPECT_EQ(failureOf(Volume(Dim3{9, 9, 9})), "assertion failure (tessel:52): slices != nullptr");
   EXPECT_EQ(fake_.calls, (std::vector<std::string>{"create", "get"}));
   EXPECT_TRUE(fake_.savedPath.empty());
+}
+
+TEST_F(MapExportTest, ASaveTheHostDidNotMakeIsAnError) {
+  fake_.grid[0] = fake_.grid[1] = fake_.grid[2] = 1;
+  const Volume volume(Dim3{1, 1, 1}, 2.0f);
+  const std::string path = file("run1_3DMC_MaxAbsolute.map");
+  fake_.writes = false;
+  for (const char* before : {"no file", "an earlier file"}) {
+    SCOPED_TRACE(before);
+    try {
+      exportMap(volume, 0.01f, 2.0f, path);
+      ADD_FAILURE() << "no exception";
+    } catch (const IOError& error) {
+      EXPECT_EQ(std::string(error.what()), "Failed writing file: " + path);
+    }
+    EXPECT_EQ(fake_.savedPath, path);
+    std::ofstream(path) << "an earlier file";
+  }
 }
 
 }  // namespace
