@@ -5,12 +5,27 @@
 #ifndef TESSEL_DESIGNMATRIX_MDM_DOCUMENT_H
 #define TESSEL_DESIGNMATRIX_MDM_DOCUMENT_H
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tsl {
+
+// Asks the user for a file: (caption, initial folder, filter) -> the chosen
+// path, or nothing when the user cancelled.
+using FileChooser = std::function<std::optional<std::string>(
+    const std::string& caption, const std::string& initialFolder, const std::string& filter)>;
+
+// Receives one line for the log (without the display name and ">  ").
+using LogNote = std::function<void(const std::string& message)>;
+
+// How a reader that may need the user reaches the user.
+struct UserAccess {
+  FileChooser chooseFile;
+  LogNote log;
+};
 
 class MdmDocument {
  public:
@@ -46,19 +61,19 @@ class MdmDocument {
 
   // Makes sure the studies' SDM files can be found. When the first one is
   // found (findStudySdm), returns true and changes nothing. Otherwise asks
-  // the user through the host's file dialog for that file; on a usable
-  // answer moves the studies (replaceStudyPrefixes), requires every study's
-  // SDM file to be found at its new path, rewrites the MDM file (writeToFile),
-  // writes one line to log (when given, one flush): "Tessel>  MDM file
-  // <path>: studies moved from "<from>" to "<to>", MDM file saved", and
-  // returns true. Returns false, changing nothing, when the user
-  // cancels or picks a path shorter than the missing file's name.
+  // the user (user.chooseFile: "SDM not found. Select <name> manually.", the
+  // MDM's folder, "Single Subject Desgin Matrix (<name>)") for that file; on a
+  // usable answer moves the studies (replaceStudyPrefixes), requires every
+  // study's SDM file to be found at its new path, rewrites the MDM file
+  // (writeToFile), notes one line (user.log, when set): "MDM file <path>:
+  // studies moved from "<from>" to "<to>", MDM file saved", and returns true.
+  // Returns false, changing nothing, when the user cancels or picks a path
+  // shorter than the missing file's name.
   // Throws IOError "MDM file <path>: study <j> (<sdm path>) cannot be found
   // after moving the studies from "<from>" to "<to>"" for the first study (j
   // counted from 1) still missing after the move; the document and its file
-  // are then left as they were. Throws what writeToFile throws. Calls the
-  // host (it lives in tessel_host).
-  bool relocateStudyPaths(std::ostream* log = nullptr);
+  // are then left as they were. Throws what writeToFile throws.
+  bool relocateStudyPaths(const UserAccess& user);
 
   // The folders a relocation moves between: a study path that begins with
   // from begins with to after the move.

@@ -1,17 +1,14 @@
-// The one part of the MDM document that asks the user, through the host.
-#include <ostream>
+// The one part of the MDM document that asks the user.
 #include <string>
 #include <utility>
 
 #include "designmatrix/io_error.h"
 #include "designmatrix/mdm_document.h"
 #include "designmatrix/path_functions.h"
-#include "plugin/host_functions.h"
-#include "plugin/zorv_log.h"
 
 namespace tsl {
 
-bool MdmDocument::relocateStudyPaths(std::ostream* log) {
+bool MdmDocument::relocateStudyPaths(const UserAccess& user) {
   // The reader accepts no document without a study; a document built
   // otherwise has nothing to probe.
   if (sdmPaths.empty()) throw IOError("MDM file " + path + ": no studies to relocate");
@@ -19,11 +16,12 @@ bool MdmDocument::relocateStudyPaths(std::ostream* log) {
 
   const std::string oldPath = sdmPaths.front();
   const std::string name = fileNameOf(oldPath);
-  std::string selected;
-  if (!zr::getOpenFileName("SDM not found. Select " + name + " manually.", directoryOf(path),
-                           "Single Subject Desgin Matrix (" + name + ")", selected)) {
-    return false;
-  }
+  if (!user.chooseFile) return false;
+  const std::optional<std::string> answer =
+      user.chooseFile("SDM not found. Select " + name + " manually.", directoryOf(path),
+                      "Single Subject Desgin Matrix (" + name + ")");
+  if (!answer) return false;
+  const std::string& selected = *answer;
   if (selected.size() < name.size()) return false;
 
   // The user's file is rewritten only with studies that are all there, so a
@@ -39,9 +37,9 @@ bool MdmDocument::relocateStudyPaths(std::ostream* log) {
   }
   moved.writeToFile();
   *this = std::move(moved);
-  if (log) {
-    *log << kDisplayName << ">  MDM file " << path << ": studies moved from \"" << studyMove.from << "\" to \""
-         << studyMove.to << "\", MDM file saved" << std::flush;
+  if (user.log) {
+    user.log("MDM file " + path + ": studies moved from \"" + studyMove.from + "\" to \"" +
+             studyMove.to + "\", MDM file saved");
   }
   return true;
 }

@@ -3,34 +3,34 @@
 #ifndef TESSEL_DESIGNMATRIX_MOTION_PARAMETER_SOURCE_H
 #define TESSEL_DESIGNMATRIX_MOTION_PARAMETER_SOURCE_H
 
-#include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "designmatrix/mdm_document.h"
 #include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 
 namespace tsl {
 
 // For a path ending in ".sdm" (in any letter case): the document read from
-// it. For ".mdm": the MDM is read, its studies relocated through the host's
-// dialog when its first SDM cannot be found (relocateStudyPaths, which
-// writes its line to log when given; when the user cancels, the missing SDM
-// is reported as it is read), and one document is read per study, in the order of its lines, from the
+// it. For ".mdm": the MDM is read, its studies relocated with the user's help
+// when its first SDM cannot be found (relocateStudyPaths; when the user
+// cancels, the missing SDM is reported as it is read), and one document is
+// read per study, in the order of its lines, from the
 // place findStudySdm finds it (a relative path may be found in the MDM's
 // folder; the document's path is then that place). Any other path: an empty
 // list. Every document read is checked with requireMotionParameters. Throws
 // what the SDM and MDM readers, the relocation and that check throw; a study
 // found nowhere ends the call with the SDM reader's OpenFileError for the
 // path the MDM lists. No partial list is returned.
-std::vector<SdmDocument> loadDesignMatrices(const std::string& path, std::ostream* log = nullptr);
+std::vector<SdmDocument> loadDesignMatrices(const std::string& path, const UserAccess& user);
 
 // loadDesignMatrices for a task that needs at least one document: throws
 // std::runtime_error "No motion file chosen: choose the 3DMC SDM or MDM
 // first" for an empty path, and "Not an SDM or MDM file (the name must end
 // in .sdm or .mdm): " + path for any other path that yields no document, so
 // that a task never ends as if it had done its work.
-std::vector<SdmDocument> loadMotionDocuments(const std::string& path, std::ostream* log = nullptr);
+std::vector<SdmDocument> loadMotionDocuments(const std::string& path, const UserAccess& user);
 
 }  // namespace tsl
 

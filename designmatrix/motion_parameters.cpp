@@ -22,4 +22,17 @@ void requireMotionParameters(const SdmDocument& motion) {
   }
 }
 
+MotionParameters motionParametersOf(const SdmDocument& motion) {
+  requireMotionParameters(motion);
+  MotionParameters parameters{motion.path, {}};
+  const auto volumes = static_cast<std::size_t>(motion.NrOfDataPoints.value);
+  parameters.volumes.resize(volumes);
+  for (std::size_t j = 0; j < volumes; ++j) {
+    for (std::size_t p = 0; p < parameters.volumes[j].size(); ++p) {
+      parameters.volumes[j][p] = motion.columns[p][j];
+    }
+  }
+  return parameters;
+}
+
 }  // namespace tsl

@@ -3,6 +3,10 @@
 #ifndef TESSEL_DESIGNMATRIX_MOTION_PARAMETERS_H
 #define TESSEL_DESIGNMATRIX_MOTION_PARAMETERS_H
 
+#include <array>
+#include <string>
+#include <vector>
+
 #include "designmatrix/sdm_document.h"
 
 namespace tsl {
@@ -14,6 +18,20 @@ inline constexpr int kMotionParameterCount = 6;
 // predictor columns, or when one of the first six holds fewer than
 // NrOfDataPoints values. Returns normally otherwise.
 void requireMotionParameters(const SdmDocument& motion);
+
+// One volume's six motion parameters, in the order above.
+using MotionRow = std::array<float, kMotionParameterCount>;
+
+// The motion parameters of every volume of a run, taken out of its document
+// once, for every computation that follows the head through the run.
+struct MotionParameters {
+  std::string path;                // the document's file, for messages
+  std::vector<MotionRow> volumes;  // NrOfDataPoints rows, in volume order
+};
+
+// Row j of the first six columns, for every data point j. Throws what
+// requireMotionParameters throws.
+MotionParameters motionParametersOf(const SdmDocument& motion);
 
 }  // namespace tsl
 

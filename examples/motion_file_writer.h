@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace tsl {
+#include "designmatrix/motion_parameters.h"  // MotionRow
 
-// The six motion parameters of one volume: translations x, y, z (mm), then
-// rotations about x, y, z (degrees).
-using MotionRow = std::array<float, 6>;
+namespace tsl {
 
 // The host's number field: six significant digits right-aligned in 12
 // characters, as printf("%12g") prints in the "C" locale: "           0" for

@@ -16,7 +16,6 @@
 namespace tsl {
 namespace {
 
-constexpr auto kParameters = static_cast<std::size_t>(kMotionParameterCount);
 
 // Voxels per tile: the tile's thirteen arrays (26 KB) stay in the
 // first-level cache while all volumes pass over them.
@@ -30,16 +29,19 @@ struct MotionRows {
   float m02, m12, m22, m23;
 };
 
-std::vector<MotionRows> motionRowsOf(const SdmDocument& motion, std::size_t volumes) {
-  std::vector<MotionRows> rows(volumes);
-  for (std::size_t j = 0; j < volumes; ++j) {
-    std::vector<float> values(kParameters);
-    for (std::size_t p = 0; p < kParameters; ++p) values[p] = motion.columns[p][j];
-    const Matrix4 m = motionMatrix(ParameterArray(std::move(values)));
+std::vector<MotionRows> motionRowsOf(const MotionParameters& motion) {
+  std::vector<MotionRows> rows(motion.volumes.size());
+  for (std::size_t j = 0; j < rows.size(); ++j) {
+    const MotionRow& row = motion.volumes[j];
+    const Matrix4 m = motionMatrix(ParameterArray(std::vector<float>(row.begin(), row.end())));
     rows[j] = {m(0, 0), m(1, 0), m(2, 0), m(0, 3), m(0, 1), m(1, 1),
                m(2, 1), m(1, 3), m(0, 2), m(1, 2), m(2, 2), m(2, 3)};
   }
   return rows;
+}
+
+std::string noDataPointsMessage(const std::string& path) {
+  return "SDM file " + path + ": holds no data points, nothing to measure";
 }
 
 void checkMask(const std::vector<std::int32_t>& mask, std::size_t voxels) {
@@ -242,7 +244,7 @@ void checkMotionDocument(const SdmDocument& motion) {
   requireMotionParameters(motion);
   if (motion.NrOfDataPoints.value == 0) {
     // The means are divided by the number of volumes.
-    throw IOError("SDM file " + motion.path + ": holds no data points, nothing to measure");
+    throw IOError(noDataPointsMessage(motion.path));
   }
 }
 
@@ -250,6 +252,13 @@ MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, 
                                          const float extent[3], const SdmDocument& motion,
                                          KernelOptions options) {
   checkMotionDocument(motion);
+  return computeMaskedDisplacement(mask, dims, extent, motionParametersOf(motion), options);
+}
+
+MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                         const float extent[3], const MotionParameters& motion,
+                                         KernelOptions options) {
+  if (motion.volumes.empty()) throw IOError(noDataPointsMessage(motion.path));
   const std::size_t voxels = Volume::elementCount(dims);
   checkMask(mask, voxels);
   const TileRunner runner = chooseRunner(options.instructions);
@@ -265,8 +274,8 @@ MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, 
                           std::make_unique_for_overwrite<float[]>(n),
                           std::make_unique_for_overwrite<float[]>(n),
                           std::make_unique_for_overwrite<float[]>(n)};
-  const auto volumes = static_cast<std::size_t>(motion.NrOfDataPoints.value);
-  const std::vector<MotionRows> rows = motionRowsOf(motion, volumes);
+  const std::size_t volumes = motion.volumes.size();
+  const std::vector<MotionRows> rows = motionRowsOf(motion);
   const KernelInput in{mask.data(),
                        mask.size(),
                        dims,

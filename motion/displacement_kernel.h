@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 #include "motion/volume.h"
 
@@ -74,6 +75,11 @@ struct MaskedMeasures {
 };
 MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
                                          const float extent[3], const SdmDocument& motion,
+                                         KernelOptions options = {});
+// The same of parameters already taken out of their document (IOError when
+// it holds no volume).
+MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,
+                                         const float extent[3], const MotionParameters& motion,
                                          KernelOptions options = {});
 
 // Sets every element of volume to 0, then element mask[k] to values[k].

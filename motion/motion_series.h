@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 
 namespace tsl {
@@ -22,6 +23,9 @@ inline constexpr float kSphereRadiusMm = 65.0f;
 // shorter than NrOfDataPoints (a negative count included); nothing is read
 // out of range.
 std::vector<float> relativeRmsDisplacement(const SdmDocument& motion);
+
+// The same series of parameters already taken out of their document.
+std::vector<float> relativeRmsDisplacement(const MotionParameters& motion);
 
 }  // namespace tsl
 

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "plugin/host_functions.h"
+#include "plugin/zorv_host.h"
+#include "tasks/tasks.h"
 
 namespace {
 
@@ -132,4 +134,20 @@ void tessel::reportError(const std::exception& error) noexcept {
   } catch (...) {
     // Nothing may escape into the host; there is no other place to report.
   }
+}
+
+// The task bodies live in tasks/; here they meet the host.
+void tessel::selectMotionFile() {
+  tsl::ZorvHost host(log());
+  tsl::selectMotionFile(host);
+}
+
+void tessel::computeDisplacementMaps() {
+  tsl::ZorvHost host(log());
+  tsl::computeDisplacementMaps(host);
+}
+
+void tessel::createConfoundModels() {
+  tsl::ZorvHost host(log());
+  tsl::createConfoundModels(host);
 }

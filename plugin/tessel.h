@@ -34,8 +34,8 @@ class TESSEL_EXPORT tessel : public ZorvPluginInterface {
   // call it although the plug-in refused to start.
   bool execute() override;
 
-  // The task bodies. Each reads its own dialog parameters, writes progress to
-  // log() and throws on failure.
+  // The task bodies (tasks/tasks.h) over the host's functions. Each reads its
+  // own dialog parameters, writes progress to log() and throws on failure.
   void selectMotionFile();         // "select_3dmcsdm"
   void computeDisplacementMaps();  // "displacement"
   void createConfoundModels();     // "confound"

@@ -1,10 +1,9 @@
 # Predictor transforms, the motion plot and the confound task.
-tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_core)
-tessel_add_test(motion_plot_test SOURCES motion_plot_test.cpp LIBS tessel_host)
+tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_confound)
 # The confound task end to end, through the host simulator.
 tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
-                LIBS tessel_test_support tessel_examples tessel_core)
+                LIBS tessel_test_support tessel_examples tessel_tasks)
 # Spike flagging, QC measures and the combined model.
-tessel_add_test(spike_flags_test SOURCES spike_flags_test.cpp LIBS tessel_core)
-tessel_add_test(qc_measures_test SOURCES qc_measures_test.cpp LIBS tessel_core)
-tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_core)
+tessel_add_test(spike_flags_test SOURCES spike_flags_test.cpp LIBS tessel_confound)
+tessel_add_test(qc_measures_test SOURCES qc_measures_test.cpp LIBS tessel_confound tessel_motion)
+tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_confound)

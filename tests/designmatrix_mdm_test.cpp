@@ -1,5 +1,5 @@
 // The MDM document, its relocation of missing studies and the motion-parameter
-// source. The host's file dialog is a fake installed in the host function table.
+// source. The user's answers come from a fake file dialog.
 #include "designmatrix/mdm_document.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include "designmatrix/io_error.h"
 #include "designmatrix/motion_parameter_source.h"
 #include "examples/motion_file_writer.h"
-#include "plugin/host_functions.h"
 #include "tests/support/temp_dir.h"
 
 namespace tsl::testing {
@@ -22,31 +21,23 @@ namespace {
 struct DialogCall {
   std::string caption, directory, filter;
 };
-std::vector<DialogCall> dialogCalls;
-std::vector<std::string> dialogAnswers;  // "" cancels
-
-int fakeGetOpenFileName(const char* caption, const char* directory, const char* filter, char* buffer) {
-  dialogCalls.push_back({caption, directory, filter});
-  if (dialogAnswers.empty() || dialogAnswers.front().empty()) {
-    if (!dialogAnswers.empty()) dialogAnswers.erase(dialogAnswers.begin());
-    return 0;
-  }
-  std::strncpy(buffer, dialogAnswers.front().c_str(), host::kHostTextBufferSize - 1);
-  dialogAnswers.erase(dialogAnswers.begin());
-  return 1;
-}
 
 class MdmFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dialogCalls.clear();
-    dialogAnswers.clear();
-    host::table()[static_cast<std::size_t>(host::Fn::zrGetOpenFileName)] =
-        reinterpret_cast<host::RawFunction>(&fakeGetOpenFileName);
-  }
-  void TearDown() override {
-    host::table()[static_cast<std::size_t>(host::Fn::zrGetOpenFileName)] = nullptr;
-  }
+  std::vector<DialogCall> dialogCalls;
+  std::vector<std::string> dialogAnswers;  // "" cancels
+  std::string logged;                      // the log lines, as the log pane shows them
+  UserAccess user{
+      [this](const std::string& caption, const std::string& directory,
+             const std::string& filter) -> std::optional<std::string> {
+        dialogCalls.push_back({caption, directory, filter});
+        if (dialogAnswers.empty()) return std::nullopt;
+        const std::string answer = dialogAnswers.front();
+        dialogAnswers.erase(dialogAnswers.begin());
+        if (answer.empty()) return std::nullopt;
+        return answer;
+      },
+      [this](const std::string& message) { logged += "Tessel>  " + message; }};
 
   MdmDocument read(const std::string& text, const std::string& name = "study.mdm") {
     writeFile(dir.file(name), text);
@@ -63,9 +54,9 @@ class MdmFiles : public ::testing::Test {
   }
 
   // The message loadDesignMatrices throws for path; "" when it returns.
-  static std::string loadingError(const std::string& path, std::ostream* log = nullptr) {
+  std::string loadingError(const std::string& path) {
     try {
-      loadDesignMatrices(path, log);
+      loadDesignMatrices(path, user);
     } catch (const std::exception& error) {
       return error.what();
     }
@@ -254,8 +245,8 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
 
   // Cancelled, then a path shorter than the file's name: nothing changes.
   dialogAnswers = {"", "run1.sdm"};
-  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths());
-  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths());
+  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths(user));
+  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths(user));
   EXPECT_EQ(readFile(mdmPath), original);
   ASSERT_EQ(dialogCalls.size(), 2u);
   EXPECT_EQ(dialogCalls[0].caption, "SDM not found. Select run1_3DMC.sdm manually.");
@@ -265,7 +256,7 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
   // A cancelled relocation ends loading with the reader's error on the missing SDM.
   dialogAnswers = {""};
   try {
-    loadDesignMatrices(mdmPath);
+    loadDesignMatrices(mdmPath, user);
     FAIL() << "no exception";
   } catch (const OpenFileError& error) {
     EXPECT_EQ(std::string(error.what()), "Failed opening for reading: " + oldRoot + "/sub/run1_3DMC.sdm");
@@ -273,9 +264,8 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
 
   dialogCalls.clear();
   dialogAnswers = {newRoot + "/sub/run1_3DMC.sdm"};
-  std::ostringstream log;
-  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, &log);
-  EXPECT_EQ(log.str(), "Tessel>  MDM file " + mdmPath + ": studies moved from \"" + oldRoot + "\" to \"" + newRoot +
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, user);
+  EXPECT_EQ(logged, "Tessel>  MDM file " + mdmPath + ": studies moved from \"" + oldRoot + "\" to \"" + newRoot +
                            "\", MDM file saved");
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].path, newRoot + "/sub/run2_3DMC.sdm");
@@ -286,7 +276,7 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
   const std::string relocated = readFile(mdmPath);
 
   // Found now: no question, the file stays as it is.
-  EXPECT_EQ(loadDesignMatrices(mdmPath).size(), 2u);
+  EXPECT_EQ(loadDesignMatrices(mdmPath, user).size(), 2u);
   EXPECT_EQ(dialogCalls.size(), 1u);
   EXPECT_EQ(readFile(mdmPath), relocated);
 }
@@ -304,12 +294,11 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
            {root + "/old/anna/run1.fmr", root + "/old/bert/run1.fmr"});
   const std::string original = readFile(mdmPath);
   dialogAnswers = {root + "/new/s01/run1_3DMC.sdm"};
-  std::ostringstream log;
-  EXPECT_EQ(loadingError(mdmPath, &log), "MDM file " + mdmPath + ": study 2 (" + root +
+  EXPECT_EQ(loadingError(mdmPath), "MDM file " + mdmPath + ": study 2 (" + root +
                                              "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies "
                                              "from \"" + root + "/old/anna\" to \"" + root + "/new/s01\"");
   EXPECT_EQ(readFile(mdmPath), original);
-  EXPECT_EQ(log.str(), "");
+  EXPECT_EQ(logged, "");
 
   const std::string carl = motionFile("keep/carl/run1_3DMC.sdm", 2);
   motionFile("study.v2/anna/run1_3DMC.sdm", 4);
@@ -318,12 +307,12 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
   writeMdm(moved, {root + "/study.v1/anna/run1_3DMC.sdm", carl, root + "/study.v1\\bert\\run1_3DMC.sdm"},
            {root + "/study.v1/anna/run1.fmr", root + "/keep/carl/run1.fmr", root + "/study.v1\\bert\\run1.fmr"});
   dialogAnswers = {root + "/study.v2/anna/run1_3DMC.sdm"};
-  const std::vector<SdmDocument> runs = loadDesignMatrices(moved, &log);
+  const std::vector<SdmDocument> runs = loadDesignMatrices(moved, user);
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[1].path, carl);
   EXPECT_EQ(runs[2].path, root + "/study.v2\\bert\\run1_3DMC.sdm");
   EXPECT_EQ(runs[2].NrOfDataPoints.value, 5);
-  EXPECT_EQ(log.str(), "Tessel>  MDM file " + moved + ": studies moved from \"" + root + "/study.v1\" to \"" + root +
+  EXPECT_EQ(logged, "Tessel>  MDM file " + moved + ": studies moved from \"" + root + "/study.v1\" to \"" + root +
                            "/study.v2\", MDM file saved");
   const MdmDocument rewritten(moved);
   EXPECT_EQ(rewritten.dataPaths,
@@ -342,11 +331,11 @@ TEST_F(MdmFiles, RelocationBoundaries) {
   writeMdm(mdmPath, {root + "/gone/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
   const std::string original = readFile(mdmPath);
   dialogAnswers = {"un1_3DMC.sdm"};
-  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths());
+  EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths(user));
   EXPECT_EQ(readFile(mdmPath), original);
   // The bare name: the studies become relative and are found beside the MDM.
   dialogAnswers = {"run1_3DMC.sdm"};
-  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath);
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, user);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].path, root + "/run2_3DMC.sdm");
   EXPECT_EQ(MdmDocument(mdmPath).sdmPaths, (std::vector<std::string>{"run1_3DMC.sdm", "run2_3DMC.sdm"}));
@@ -370,7 +359,7 @@ TEST_F(MdmFiles, RelativeStudiesAreFoundBesideTheMdm) {
   const std::string mdmPath = dir.file("my.data/study.mdm");
   writeMdm(mdmPath, {"run1_3DMC.sdm", "sub\\run2_3DMC.sdm"}, {"run1.fmr", "sub\\run2.fmr"});
   const std::string original = readFile(mdmPath);
-  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath);
+  const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, user);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].path, root + "/my.data/run1_3DMC.sdm");
   EXPECT_EQ(runs[1].path, root + "/my.data/sub\\run2_3DMC.sdm");
@@ -389,7 +378,7 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   const std::string run2 = motionFile("run2_3DMC.sdm", 5);
   const std::string run3 = motionFile("run3_3DMC.sdm", 2);
 
-  const std::vector<SdmDocument> single = loadDesignMatrices(run2);
+  const std::vector<SdmDocument> single = loadDesignMatrices(run2, user);
   ASSERT_EQ(single.size(), 1u);
   EXPECT_EQ(single[0].path, run2);
   EXPECT_EQ(single[0].NrOfDataPoints.value, 5);
@@ -397,7 +386,7 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   const std::string mdm = dir.file("three.mdm");
   writeFile(mdm, std::string(kHeader) + "3\n\"r3.fmr\" \"" + run3 + "\"\n\"r1.fmr\" \"" + run1 +
                      "\"\n\n\"r2.fmr\" \"" + run2 + "\"\n");
-  const std::vector<SdmDocument> three = loadDesignMatrices(mdm);
+  const std::vector<SdmDocument> three = loadDesignMatrices(mdm, user);
   ASSERT_EQ(three.size(), 3u);
   EXPECT_EQ(three[0].path, run3);
   EXPECT_EQ(three[1].path, run1);
@@ -406,10 +395,10 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
 
   // Windows dialogs offer capitals; other stems, as Windows names ignore case.
   writeFile(dir.file("RUN4_3DMC.SDM"), readFile(run2));
-  EXPECT_EQ(loadDesignMatrices(dir.file("RUN4_3DMC.SDM")).size(), 1u);
+  EXPECT_EQ(loadDesignMatrices(dir.file("RUN4_3DMC.SDM"), user).size(), 1u);
   writeFile(dir.file("CAPS.MDM"), std::string(kHeader) + "1\n\"r.fmr\" \"" + run3 + "\"\n");
-  EXPECT_EQ(loadDesignMatrices(dir.file("CAPS.MDM")).size(), 1u);
-  EXPECT_TRUE(loadDesignMatrices(dir.file("notes.txt")).empty());
+  EXPECT_EQ(loadDesignMatrices(dir.file("CAPS.MDM"), user).size(), 1u);
+  EXPECT_TRUE(loadDesignMatrices(dir.file("notes.txt"), user).empty());
 
   // Fewer than six predictors: refused with the file's name.
   SdmDocument five;
@@ -417,7 +406,7 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   for (int k = 0; k < 5; ++k) five.addPredictor({0.0f}, "p", 0, 0, 0);
   five.writeToFile(dir.file("five.sdm"));
   try {
-    loadDesignMatrices(dir.file("five.sdm"));
+    loadDesignMatrices(dir.file("five.sdm"), user);
     FAIL() << "no exception";
   } catch (const IOError& error) {
     EXPECT_EQ(std::string(error.what()),

@@ -1,5 +1,5 @@
 # The functional run's header reader and STC data reader.
 tessel_add_test(fmr_header_test SOURCES fmr_header_test.cpp
-  LIBS tessel_core tessel_examples tessel_test_support)
+  LIBS tessel_fmr tessel_examples tessel_test_support)
 tessel_add_test(fmr_stc_test SOURCES fmr_stc_test.cpp
-  LIBS tessel_core tessel_examples tessel_test_support)
+  LIBS tessel_fmr tessel_examples tessel_test_support)

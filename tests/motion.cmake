@@ -1,11 +1,10 @@
 # Rigid-body geometry and the motion series.
-tessel_add_test(rigid_body_test SOURCES rigid_body_test.cpp LIBS tessel_core)
+tessel_add_test(rigid_body_test SOURCES rigid_body_test.cpp LIBS tessel_motion)
 
 # Volumes, the map export against a fake host, and the displacement task.
-tessel_add_test(volume_test SOURCES volume_test.cpp LIBS tessel_core)
-tessel_add_test(map_export_test SOURCES map_export_test.cpp LIBS tessel_host)
-tessel_add_test(motion_series_test SOURCES motion_series_test.cpp LIBS tessel_core)
-tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_test_support tessel_core)
+tessel_add_test(volume_test SOURCES volume_test.cpp LIBS tessel_motion)
+tessel_add_test(motion_series_test SOURCES motion_series_test.cpp LIBS tessel_motion)
+tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_test_support tessel_motion)
 tessel_add_test(e2e_displacement_test SOURCES e2e_displacement_test.cpp LIBS tessel_test_support tessel_examples)
 
 # The plain whole-grid computation the fast kernel is checked against (also

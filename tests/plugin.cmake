@@ -2,7 +2,7 @@
 # loading the built library, and (Windows) the library's import and export
 # tables.
 
-tessel_add_test(plugin_log_test SOURCES plugin_log_test.cpp LIBS tessel_core)
+tessel_add_test(plugin_log_test SOURCES plugin_log_test.cpp LIBS tessel_plugin)
 
 # Binding runs inside stand-in hosts: executables named exactly Zorvane.exe,
 # each in its own folder, that export the host's names themselves except one.
@@ -54,7 +54,7 @@ const host::RawFunction kExportedHostFunctions[host::kHostFunctionCount] = {
 }  // namespace tsl::testing
 ]])
   set(target plugin_binding_${variant}_test)
-  tessel_add_test(${target} SOURCES plugin_binding_test.cpp ${source} LIBS tessel_host)
+  tessel_add_test(${target} SOURCES plugin_binding_test.cpp ${source} LIBS tessel_plugin)
   target_compile_definitions(${target} PRIVATE
     TESSEL_WITHHELD_HOST_FUNCTION=${withheld} TESSEL_TEST_HOST_HAS_VERSION=${has_version})
   set_target_properties(${target} PROPERTIES
@@ -70,7 +70,7 @@ tessel_add_binding_test(noversion zrGetVersionOfZorvane 0)
 
 # A plain executable (not Zorvane.exe) that loads the built library from its
 # folder, the way the host does, and exports recording host functions itself.
-tessel_add_test(plugin_load_test SOURCES plugin_load_test.cpp LIBS tessel_host)
+tessel_add_test(plugin_load_test SOURCES plugin_load_test.cpp LIBS tessel_plugin)
 target_compile_definitions(plugin_load_test PRIVATE
   TESSEL_PLUGIN_FILE_NAME="$<TARGET_FILE_NAME:Tessel>")
 add_dependencies(plugin_load_test Tessel)

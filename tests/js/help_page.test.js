@@ -14,7 +14,7 @@ const dialogScript = require(path.join(root, "resources", "Tessel.js"));
 
 function sourceFiles() {
   const files = [];
-  for (const dir of ["plugin", "designmatrix", "fmr", "motion", "confound"]) {
+  for (const dir of ["plugin", "tasks", "designmatrix", "fmr", "motion", "confound"]) {
     for (const name of fs.readdirSync(path.join(root, dir))) {
       if (/\.(cpp|h)$/.test(name)) files.push(path.join(root, dir, name));
     }
@@ -25,14 +25,17 @@ function sourceFiles() {
 // Parameter name -> "int" | "float" | "string", as the C++ sources read them.
 function parametersReadBySources() {
   const found = {};
-  const pattern = /get(Int|Float|String)Parameter\(\s*"([^"]+)"\s*\)/g;
+  // The host's own calls (getIntParameter ...) and the tasks' Host
+  // (intParameter, floatParameter, textParameter).
+  const pattern = /(?:get(Int|Float|String)|\b(int|float|text))Parameter\(\s*"([^"]+)"\s*\)/g;
   for (const file of sourceFiles()) {
     const text = fs.readFileSync(file, "utf8");
     for (const m of text.matchAll(pattern)) {
-      const type = m[1].toLowerCase();
-      assert.ok(!(m[2] in found) || found[m[2]] === type,
-        `${m[2]} is read as ${found[m[2]]} and as ${type}`);
-      found[m[2]] = type;
+      const type = (m[1] || m[2]).toLowerCase().replace("text", "string");
+      const name = m[3];
+      assert.ok(!(name in found) || found[name] === type,
+        `${name} is read as ${found[name]} and as ${type}`);
+      found[name] = type;
     }
   }
   return found;
