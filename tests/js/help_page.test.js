@@ -125,6 +125,16 @@ const MESSAGES = [
   "missing header key NrOfStudies",
   ", the run has no first volume",
   "holds no data points, nothing to measure",
+  " does not name a data file and an SDM file in double quotes",
+  ", but the file lists ",
+  ") cannot be found after moving the studies from \"",
+  "studies moved from \"",
+  "\", MDM file saved",
+  ", a detrended series needs at least ",
+  " cannot be read as ",
+  " (found ",
+  "Removed the spike file of an earlier run: ",
+  "Failed removing file: ",
 ];
 
 test("every fixed message is quoted on the page exactly as the plug-in writes it", () => {
