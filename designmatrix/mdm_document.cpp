@@ -28,11 +28,15 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool sameCharacter(char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); }
 
-// A path elsewhere stays: the user has shown the new place of this folder only.
+// A path elsewhere stays: the user has shown the new place of this folder
+// only. The folder is matched whole: "C:/old/anna" does not hold
+// "C:/old/annabel/run1.sdm".
 void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove) {
   const std::string& from = studyMove.from;
   if (text.size() < from.size() || !std::equal(from.begin(), from.end(), text.begin(), sameCharacter)) return;
-  text = studyMove.to + text.substr(from.size());
+  const bool wholeFolder = from.empty() || isSeparator(from.back()) || text.size() == from.size() ||
+                           isSeparator(text[from.size()]);
+  if (wholeFolder) text = studyMove.to + text.substr(from.size());
 }
 
 // A rooted path ("/x", "\\server\x") or one on a drive ("C:x", "C:\x") names
@@ -202,6 +206,12 @@ MdmDocument::StudyMove MdmDocument::replaceStudyPrefixes(const std::string& oldS
   while (common < std::min(oldLength, selectedLength) &&
          sameCharacter(oldSdmPath[oldLength - 1 - common], selectedPath[selectedLength - 1 - common])) {
     ++common;
+  }
+  // The shared part starts at a folder boundary: with anna/run1.sdm moved to
+  // hanna/run1.sdm the folder anna became hanna, not "" became "h".
+  while (common > 0 && common < oldLength && common < selectedLength &&
+         !isSeparator(oldSdmPath[oldLength - common])) {
+    --common;
   }
   const StudyMove studyMove{oldSdmPath.substr(0, oldLength - common),
                             selectedPath.substr(0, selectedLength - common)};

@@ -216,6 +216,17 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
   EXPECT_EQ(renamed.sdmPaths, (std::vector<std::string>{"new/s01/run1_3DMC.sdm", "old\\bert\\run1_3DMC.sdm"}));
   EXPECT_EQ(renamed.dataPaths, (std::vector<std::string>{"new/s01/r.fmr", "old\\bert\\r.fmr"}));
 
+  // Folders are matched whole: anna became hanna (not "" became "h"), and
+  // annabel, whose name begins like anna's, stays where it was.
+  MdmDocument named = read(std::string(kHeader) + "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
+                                                  "\"old/annabel/r.fmr\" \"old/annabel/run1_3DMC.sdm\"\n");
+  const MdmDocument::StudyMove hanna =
+      named.replaceStudyPrefixes("old/anna/run1_3DMC.sdm", "new/hanna/run1_3DMC.sdm");
+  EXPECT_EQ(hanna.from, "old/anna");
+  EXPECT_EQ(hanna.to, "new/hanna");
+  EXPECT_EQ(named.sdmPaths,
+            (std::vector<std::string>{"new/hanna/run1_3DMC.sdm", "old/annabel/run1_3DMC.sdm"}));
+
   // A relative old path gets the selected path's leading part.
   MdmDocument relative = read(std::string(kHeader) + "2\n\"run1.fmr\" \"run1.sdm\"\n\"b/run2.fmr\" \"b/run2.sdm\"\n");
   relative.replaceStudyPrefixes("run1.sdm", "D:/data/run1.sdm");
