@@ -84,12 +84,13 @@ class MdmDocument {
 
   // The path rewrite of relocateStudyPaths, without asking or checking: n is
   // the length of the common suffix of oldSdmPath and selectedPath (compared
-  // from their ends, "/" and "\" counting as the same character); from is the
+  // from their ends, "/" and "\" counting as the same character), shortened
+  // until it starts with a separator or takes a whole path; from is the
   // first oldSdmPath.size() - n characters of oldSdmPath, to the first
   // selectedPath.size() - n characters of selectedPath. Every study path (the
-  // data and leading paths too) that begins with from ("/" and "\" again
-  // alike) gets that beginning replaced by to; other paths stay as they are.
-  // Returns the move.
+  // data and leading paths too) that begins with the folder from ("/" and "\"
+  // again alike; a separator or the path's end follows it) gets that
+  // beginning replaced by to; other paths stay as they are. Returns the move.
   StudyMove replaceStudyPrefixes(const std::string& oldSdmPath, const std::string& selectedPath);
 
   std::string path;
