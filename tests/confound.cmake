@@ -1,5 +1,8 @@
 # Predictor transforms, the motion plot and the confound task.
 tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_confound)
+# The confound task in-process, through a recording host.
+tessel_add_test(confound_task_test SOURCES confound_task_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_tasks)
 # The confound task end to end, through the host simulator.
 tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_tasks)

@@ -72,7 +72,10 @@ void RecordingHost::saveMaps(const std::string& path) {
 }
 
 void RecordingHost::plot(const SdmDocument& doc, const std::string& titleSuffix) {
-  Plot p{fileNameOf(doc.path) + titleSuffix, doc.names, doc.columns};
+  Plot p{fileNameOf(doc.path) + titleSuffix, doc.names, doc.columns, {}};
+  for (std::size_t i = 0; i < doc.red.size(); ++i) {
+    p.colours.push_back({doc.red[i], doc.green[i], doc.blue[i]});
+  }
   calls.push_back("plot " + p.title);
   plots.push_back(std::move(p));
 }

@@ -3,6 +3,7 @@
 #ifndef TESSEL_TESTS_SUPPORT_RECORDING_HOST_H
 #define TESSEL_TESTS_SUPPORT_RECORDING_HOST_H
 
+#include <array>
 #include <deque>
 #include <map>
 #include <optional>
@@ -29,6 +30,7 @@ class RecordingHost : public Host {
     std::string title;
     std::vector<std::string> names;
     std::vector<std::vector<float>> columns;
+    std::vector<std::array<int, 3>> colours;  // red, green, blue of each curve
   };
   struct FileDialog {
     std::string caption, initialFolder, filter;

@@ -44,4 +44,14 @@ void writeFile(const std::string& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+std::map<std::string, std::string> folderContents(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().lexically_relative(folder).generic_string();
+    contents[name] =
+        entry.is_directory() ? std::string("<folder>") : readFile(entry.path().string());
+  }
+  return contents;
+}
+
 }  // namespace tsl::testing

@@ -1,9 +1,10 @@
-// Test helpers: a temporary folder removed at the end of the test, and whole
-// file reads and writes.
+// Test helpers: a temporary folder removed at the end of the test, whole file
+// reads and writes, and a folder's contents for before-and-after comparisons.
 #ifndef TESSEL_TESTS_SUPPORT_TEMP_DIR_H
 #define TESSEL_TESTS_SUPPORT_TEMP_DIR_H
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace tsl::testing {
@@ -25,6 +26,10 @@ class TempDir {
 
 std::string readFile(const std::string& path);  // binary; throws when unreadable
 void writeFile(const std::string& path, const std::string& bytes);  // binary
+
+// Everything below folder: each entry's path relative to folder (generic
+// form) -> its bytes, or "<folder>" for a folder.
+std::map<std::string, std::string> folderContents(const std::filesystem::path& folder);
 
 }  // namespace tsl::testing
 
