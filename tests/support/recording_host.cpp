@@ -72,7 +72,7 @@ void RecordingHost::saveMaps(const std::string& path) {
 }
 
 void RecordingHost::plot(const SdmDocument& doc, const std::string& titleSuffix) {
-  Plot p{fileNameOf(doc.path) + titleSuffix, doc.names, doc.columns};
+  Plot p{fileNameOf(doc.path) + titleSuffix, doc.names, doc.columns, doc.red, doc.green, doc.blue};
   calls.push_back("plot " + p.title);
   plots.push_back(std::move(p));
 }

@@ -29,6 +29,7 @@ class RecordingHost : public Host {
     std::string title;
     std::vector<std::string> names;
     std::vector<std::vector<float>> columns;
+    std::vector<int> red, green, blue;  // each curve's colour
   };
   struct FileDialog {
     std::string caption, initialFolder, filter;
