@@ -1,25 +1,25 @@
-// The displacement task through the host simulator, on runs and motion files
-// the test writes in the host's layouts: the maps the host saves (read back
-// from the NIfTI files the simulator writes), their names and order, the log
-// lines, the plots, and every refusal.
+// The displacement task through the host simulator: what only a process
+// shows. One ordinary run (the transcript of map and plot calls, the map files
+// the host writes, read back from its NIfTI files, and the log), and the host
+// boundary: a host record whose grid differs from the data, maps the host
+// hands out that do not fit, and a map file the host did not write. The
+// task's own behaviour is tested in-process (displacement_task_test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "examples/motion_file_writer.h"
 #include "examples/run_file_writer.h"
+#include "tests/support/reference_displacement.h"
 #include "tests/support/simulator.h"
-#include "tests/support/hand_motion.h"
 #include "tests/support/temp_dir.h"
 
 namespace tsl::testing {
@@ -36,23 +36,23 @@ const std::vector<std::string> kAllMaps = {"map_max_abs",   "map_mean_abs",  "ma
 const std::vector<std::string> kSuffixes = {"_MaxAbsolute.map",  "_MeanAbsolute.map",  "_MeanRelative.map",
                                             "_MaxRelative.map",  "_MaxAbsoluteX.map",  "_MaxAbsoluteY.map",
                                             "_MaxAbsoluteZ.map"};
-enum Measure { kMaxAbs, kMeanAbs, kMeanRel, kMaxRel, kMaxX, kMaxY, kMaxZ };
 
-constexpr int kX = 4, kY = 3, kZ = 2, kVoxels = kX * kY * kZ;
+constexpr int kX = 4, kY = 3, kZ = 2;
 constexpr float kVoxelMm = 2.0f;
 constexpr float kThreshold = 50.0f;
 
 // First-volume intensity of voxel (x, y, z): above the threshold on a
-// checkerboard, the threshold itself at (1, 0, 0); later volumes differ, so a
-// mask taken from another time point would show.
+// checkerboard; later volumes differ.
 float intensity(int x, int y, int z, int t) {
   if (t > 0) return static_cast<float>(200 - 10 * t);
-  if (x == 1 && y == 0 && z == 0) return kThreshold;
   return (x + y + z) % 2 == 0 ? 100.0f : 10.0f;
 }
-bool masked(int v) {
-  const int x = v % kX, y = (v / kX) % kY, z = v / (kX * kY);
-  return intensity(x, y, z, 0) > kThreshold;
+std::vector<std::int32_t> checkerboardMask() {
+  std::vector<std::int32_t> mask;
+  for (int v = 0; v < kX * kY * kZ; ++v) {
+    if ((v % kX + (v / kX) % kY + v / (kX * kY)) % 2 == 0) mask.push_back(v);
+  }
+  return mask;
 }
 
 struct Nifti {
@@ -66,7 +66,6 @@ struct Nifti {
     const auto first = data.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(index));
     return {first, first + static_cast<std::ptrdiff_t>(size)};
   }
-  std::vector<float> lastMap() const { return map(dim[4] - 1); }
 };
 
 template <typename T>
@@ -171,127 +170,63 @@ class DisplacementTask : public ::testing::Test {
     return "Tessel>  Start calculating voxel specific motion in " + std::to_string(volumes) + " volumes";
   }
 
-  // The map saved as the index-th export (files keep every map made so far;
-  // the newest is the last).
-  std::vector<float> exported(const std::string& base, Measure measure) const {
-    return readNifti(base + kSuffixes[measure]).lastMap();
-  }
-
   TempDir dir;
 };
 
-TEST_F(DisplacementTask, ZeroMotionGivesAllZeroMapsInTheFixedOrder) {
-  const std::string fmr = writeRun("run1", 5, false);
-  const std::string motion = writeMotion("run1_3DMC.sdm", std::vector<MotionRow>(5, MotionRow{}));
-  const SimulatorRun run = runTask(fmr, motion, kAllMaps);
+// Drifting motion in all six parameters on voxels of 3.5 x 3 x 4 mm (slices
+// 3.5 mm thick with a gap of 0.5 mm), over an odd number of volumes, every
+// map and both plots.
+TEST_F(DisplacementTask, OrdinaryRun) {
+  const std::vector<MotionRow> rows = {
+      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f},   {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
+      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},      {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
+      {1.0f, -1.375f, 0.75f, 3.25f, -3.5f, 2.75f},
+  };
+  const std::string fmr = writeRun("run1", 3, true, intensity, {3.5f, 3.0f, 3.5f, 0.5f});
+  const std::string motion = writeMotion("run1_3DMC.sdm", rows);
+  const SimulatorRun run =
+      runTask(fmr, motion, kAllMaps, kThreshold, {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
   EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
   EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(5), kSavingLine));
 
-  const std::string base = dir.file("run1_3DMC");
-  std::vector<std::string> expected;
-  for (const std::string& suffix : kSuffixes) expected.push_back(base + suffix);
-  EXPECT_THAT(savedPaths(run), ElementsAreArray(expected));
-  EXPECT_EQ(run.calls("zrCreateMAPForCurrentFMR").size(), 7u);
-  for (const HostCall* set : run.calls("zrSetMAPParametersOfCurrentFMR")) {
-    const JsonValue& record = set->arg(0);
-    EXPECT_EQ(record.at("type").asInt(), 1);
-    EXPECT_EQ(record.at("lower").asFloat(), 0.01f);
-    EXPECT_EQ(record.at("upper").asFloat(), 0.0f);
-    EXPECT_EQ(record.at("clusterSize").asInt(), 0);
-  }
-  // The last file holds all seven maps, in export order, all zero.
-  const Nifti all = readNifti(base + "_MaxAbsoluteZ.map");
-  EXPECT_THAT(std::vector<int>(all.dim, all.dim + 5), ElementsAre(4, kX, kY, kZ, 7));
-  EXPECT_EQ(all.pixdim[1], kVoxelMm);
-  EXPECT_EQ(all.pixdim[3], kVoxelMm);
-  EXPECT_EQ(all.data, std::vector<float>(7 * kVoxels, 0.0f));
-}
-
-TEST_F(DisplacementTask, ConstantTranslationOnMaskedVoxelsOfBothEncodings) {
-  constexpr int kVolumes = 4;
-  for (const bool float32 : {false, true}) {
-    SCOPED_TRACE(float32 ? "float32" : "int16");
-    // In the float run one voxel of the checkerboard is not a number.
-    const std::string fmr = writeRun(float32 ? "runf" : "runi", kVolumes, float32, [&](int x, int y, int z, int t) {
-      if (float32 && x == 0 && y == 0 && z == 0 && t == 0) return std::numeric_limits<float>::quiet_NaN();
-      return intensity(x, y, z, t);
-    });
-    const std::string motion =
-        writeMotion(float32 ? "runf_3DMC.sdm" : "runi_3DMC.sdm",
-                    std::vector<MotionRow>(kVolumes, MotionRow{2.0f, 0, 0, 0, 0, 0}));
-    const SimulatorRun run = runTask(fmr, motion, kAllMaps);
-    EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
-    const std::string base = dir.file(float32 ? "runf_3DMC" : "runi_3DMC");
-    const float expected[7] = {2.0f, 2.0f, 2.0f / kVolumes, 2.0f, 2.0f, 0.0f, 0.0f};
-    for (int m = 0; m < 7; ++m) {
-      const std::vector<float> values = exported(base, static_cast<Measure>(m));
-      ASSERT_EQ(values.size(), static_cast<std::size_t>(kVoxels));
-      for (int v = 0; v < kVoxels; ++v) {
-        const bool in = masked(v) && !(float32 && v == 0);
-        EXPECT_EQ(values[static_cast<std::size_t>(v)], in ? expected[m] : 0.0f) << kSuffixes[m] << " voxel " << v;
-      }
-      const Nifti file = readNifti(base + kSuffixes[m]);
-      EXPECT_EQ(file.calMin, 0.01f);
-      EXPECT_EQ(file.calMax, expected[m]) << kSuffixes[m];
-    }
-  }
-}
-
-TEST_F(DisplacementTask, ThresholdAboveEveryIntensityExportsZeroMaps) {
-  const std::string fmr = writeRun("run1", 3, false);
-  const std::string motion = writeMotion("run1_3DMC.sdm", std::vector<MotionRow>(3, MotionRow{1, 2, 3, 4, 5, 6}));
-  const SimulatorRun run = runTask(fmr, motion, {"map_max_rel"}, 1000.0f);
-  EXPECT_THAT(savedPaths(run), ElementsAre(dir.file("run1_3DMC_MaxRelative.map")));
-  const Nifti file = readNifti(dir.file("run1_3DMC_MaxRelative.map"));
-  EXPECT_EQ(file.data, std::vector<float>(kVoxels, 0.0f));
-  EXPECT_EQ(file.calMin, 0.01f);
-  EXPECT_EQ(file.calMax, 0.0f);
-}
-
-TEST_F(DisplacementTask, OnlySelectedMapsAndPlotsOnRequest) {
-  const std::string fmr = writeRun("run1", 3, false);
-  const std::string motion = writeMotion("run1_3DMC.sdm", {MotionRow{}, MotionRow{0, 1, 0, 0, 0, 0}, MotionRow{}});
-  SimulatorRun run = runTask(fmr, motion, {"map_max_abs_y", "map_mean_rel"});
-  EXPECT_THAT(savedPaths(run), ElementsAre(dir.file("run1_3DMC_MeanRelative.map"),
-                                           dir.file("run1_3DMC_MaxAbsoluteY.map")));
-  EXPECT_TRUE(run.calls("zrPlotLine").empty());
-  // Mean relative: 0, then 1 mm, then 1 mm back, over 3 volumes.
-  const std::vector<float> meanRelative = readNifti(dir.file("run1_3DMC_MaxAbsoluteY.map")).map(0);
-  EXPECT_EQ(meanRelative[2], 2.0f / 3.0f);
-  EXPECT_EQ(exported(dir.file("run1_3DMC"), kMaxY)[2], 1.0f);
-
-  // Nothing selected: the lines are logged, nothing is created.
-  run = runTask(fmr, motion, {}, kThreshold, {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
-  EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(3), kSavingLine));
-  EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
   std::vector<std::string> titles;
   for (const HostCall* call : run.calls("zrSetPlotTitle")) titles.push_back(call->text(1));
   EXPECT_THAT(titles, ElementsAre("run1_3DMC.sdm", "run1_3DMC.sdm detrended  + relative RMS displacement"));
-  // The detrended plot has the six parameters and the series.
+  // The detrended plot has the six parameters and the displacement series.
   EXPECT_EQ(run.calls("zrAddLineToPlot").size(), 5u + 6u);
-}
 
-TEST_F(DisplacementTask, MultiStudyFileMeasuresEveryRunOnTheCurrentRun) {
-  const std::string fmr = writeRun("run1", 2, false);
-  std::vector<std::string> sdms, data;
-  for (int r = 1; r <= 3; ++r) {
-    std::string name = "s";  // built in steps: "s" + ... trips a false -Wrestrict of g++ 12
-    name += std::to_string(r);
-    name += "_3DMC";
-    sdms.push_back(writeMotion(name + ".sdm", {MotionRow{}, MotionRow{static_cast<float>(r), 0, 0, 0, 0, 0}}));
-    data.push_back(fmr);
+  const std::string base = dir.file("run1_3DMC");
+  std::vector<std::string> expectedPaths;
+  for (const std::string& suffix : kSuffixes) expectedPaths.push_back(base + suffix);
+  EXPECT_THAT(savedPaths(run), ElementsAreArray(expectedPaths));
+  EXPECT_EQ(run.calls("zrCreateMAPForCurrentFMR").size(), 7u);
+
+  const float extent[3] = {kX * 3.5f, kY * 3.0f, kZ * 4.0f};
+  const DisplacementMaps expected = referenceDisplacement(checkerboardMask(), Dim3{kX, kY, kZ}, extent,
+                                                          SdmDocument(motion));
+  const std::vector<const Volume*> inExportOrder = {
+      &expected.maxAbsolute,  &expected.meanAbsolute, &expected.meanRelative, &expected.maxRelative,
+      &expected.maxAbsoluteX, &expected.maxAbsoluteY, &expected.maxAbsoluteZ};
+  const auto records = run.calls("zrSetMAPParametersOfCurrentFMR");
+  ASSERT_EQ(records.size(), 7u) << run.describe();
+  // The last file holds all seven maps, in export order, with the run's voxel sizes.
+  const Nifti all = readNifti(base + "_MaxAbsoluteZ.map");
+  EXPECT_THAT(std::vector<int>(all.dim, all.dim + 5), ElementsAre(4, kX, kY, kZ, 7));
+  EXPECT_THAT(std::vector<float>(all.pixdim + 1, all.pixdim + 4), ElementsAre(3.5f, 3.0f, 4.0f));
+  EXPECT_EQ(all.calMin, 0.01f);
+  const std::vector<float> last = all.map(6);
+  EXPECT_EQ(all.calMax, *std::max_element(last.begin(), last.end()));
+  for (std::size_t m = 0; m < inExportOrder.size(); ++m) {
+    SCOPED_TRACE(kSuffixes[m]);
+    const Volume& want = *inExportOrder[m];
+    const std::vector<float> values(want.data(), want.data() + want.size());
+    EXPECT_EQ(all.map(static_cast<int>(m)), values);
+    const JsonValue& record = records[m]->arg(0);
+    EXPECT_EQ(record.at("type").asInt(), 1);
+    EXPECT_EQ(record.at("lower").asFloat(), 0.01f);
+    EXPECT_EQ(record.at("upper").asFloat(), *std::max_element(values.begin(), values.end()));
+    EXPECT_EQ(record.at("clusterSize").asInt(), 0);
   }
-  writeMdm(dir.file("study_3DMC.mdm"), sdms, data);
-  const SimulatorRun run = runTask(fmr, dir.file("study_3DMC.mdm"), {"map_max_abs"});
-  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
-  EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(2), kSavingLine, startLine(2), kSavingLine,
-                                          startLine(2), kSavingLine));
-  EXPECT_THAT(savedPaths(run), ElementsAre(dir.file("s1_3DMC_MaxAbsolute.map"), dir.file("s2_3DMC_MaxAbsolute.map"),
-                                           dir.file("s3_3DMC_MaxAbsolute.map")));
-  // The third file holds the three runs' maps: maximum absolute 1, 2 and 3.
-  const Nifti all = readNifti(dir.file("s3_3DMC_MaxAbsolute.map"));
-  ASSERT_EQ(all.dim[4], 3);
-  for (int r = 0; r < 3; ++r) EXPECT_EQ(all.map(r)[2], static_cast<float>(r + 1));
 }
 
 TEST_F(DisplacementTask, HostMapsThatDoNotFitAreAssertionFailures) {
@@ -317,40 +252,15 @@ TEST_F(DisplacementTask, HostMapsThatDoNotFitAreAssertionFailures) {
   }
 }
 
-TEST_F(DisplacementTask, RefusesRunsAndMotionFilesItCannotMeasure) {
+TEST_F(DisplacementTask, HostRecordWithAnotherGridThanTheDataIsRefused) {
   const std::string fmr = writeRun("run1", 2, false);
   const std::string motion = writeMotion("run1_3DMC.sdm", std::vector<MotionRow>(2, MotionRow{}));
-  auto messageOf = [&](const std::string& runFile, const std::string& motionFile,
-                       const std::vector<std::string>& extra = {}) {
-    const SimulatorRun run = runTask(runFile, motionFile, {"map_max_abs"}, kThreshold, extra);
-    EXPECT_TRUE(savedPaths(run).empty());
-    const std::vector<std::string> messages = run.messages();
-    return messages.size() == 1 ? messages[0] : run.describe();
-  };
-  EXPECT_EQ(messageOf(fmr, motion, {"--dims", "3,4,2"}),
-            "Error: FMR file " + fmr + ": its voxel data have a grid of 4 x 3 x 2 voxels, but the host's "
-            "record of the run has 3 x 4 x 2");
-
-  const std::string empty = writeRun("run0", 0, false);
-  EXPECT_EQ(messageOf(empty, motion),
-            "Error: FMR file " + empty + ": NrOfVolumes is 0, the run has no first volume");
-
-  writeFile(dir.file("run1.stc"), std::string(10, '\0'));
-  EXPECT_EQ(messageOf(fmr, motion),
-            "Error: STC file " + dir.file("run1.stc") + " holds 10 bytes, but its header " + fmr +
-                " announces 96 bytes (2 slices x 2 volumes x 3 rows x 4 columns x 2 bytes)");
-  writeRun("run1", 2, false);
-
-  const std::string noPoints = writeMotion("none_3DMC.sdm", {});
-  EXPECT_EQ(messageOf(fmr, noPoints),
-            "Error: SDM file " + noPoints + ": holds no data points, nothing to measure");
-
-  std::string five = hostMotionSdmText(std::vector<MotionRow>(2, MotionRow{}));
-  five.replace(five.find("NrOfPredictors:         6"), 25, "NrOfPredictors:         5");
-  writeFile(dir.file("five_3DMC.sdm"), five);
-  const std::string fiveMessage = messageOf(fmr, dir.file("five_3DMC.sdm"));
-  EXPECT_NE(fiveMessage.find("Error: SDM file " + dir.file("five_3DMC.sdm") + ": "), std::string::npos)
-      << fiveMessage;
+  const SimulatorRun run = runTask(fmr, motion, {"map_max_abs"}, kThreshold, {"--dims", "3,4,2"});
+  EXPECT_THAT(run.messages(), ElementsAre("Error: FMR file " + fmr +
+                                          ": its voxel data have a grid of 4 x 3 x 2 voxels, but the host's "
+                                          "record of the run has 3 x 4 x 2"))
+      << run.describe();
+  EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
 }
 
 TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
@@ -381,82 +291,6 @@ TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
   fs::permissions(maxAbsolute, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + maxAbsolute)) << run.describe();
   EXPECT_EQ(readFile(maxAbsolute), "an earlier map");
-}
-
-TEST_F(DisplacementTask, ASingleVolumeIsMeasuredButNotDetrended) {
-  const std::string fmr = writeRun("run1", 3, false);
-  const std::string single = writeMotion("one_3DMC.sdm", {MotionRow{1.5f, 0, 0, 0, 0, 0}});
-  const std::string refusal =
-      "Error: SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
-  SimulatorRun run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_detrended=1"});
-  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
-  EXPECT_THAT(taskLines(run), ElementsAre());
-  EXPECT_TRUE(run.calls("zrPlotLine").empty());
-  EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
-
-  // Every run of a study list is checked before the first is plotted.
-  const std::string two = writeMotion("two_3DMC.sdm", std::vector<MotionRow>(2, MotionRow{1, 2, 3, 4, 5, 6}));
-  writeMdm(dir.file("study_3DMC.mdm"), {two, single}, {fmr, fmr});
-  run = runTask(fmr, dir.file("study_3DMC.mdm"), {"map_max_abs"}, kThreshold,
-                {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
-  EXPECT_THAT(run.messages(), ElementsAre(refusal)) << run.describe();
-  EXPECT_TRUE(run.calls("zrPlotLine").empty());
-
-  // The maps and the plain plot need no detrending.
-  run = runTask(fmr, single, {"map_max_abs"}, kThreshold, {"--param", "plot_regular=1"});
-  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
-  EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(1), kSavingLine));
-  EXPECT_EQ(run.calls("zrPlotLine").size(), 1u);
-  EXPECT_EQ(exported(dir.file("one_3DMC"), kMaxAbs)[2], 1.5f);
-}
-
-TEST_F(DisplacementTask, DriftingMotionOnAnisotropicVoxelsMatchesAnIndependentComputation) {
-  // Voxels of 3.5 x 3 x 4 mm (slices 3.5 mm thick with a gap of 0.5 mm), so
-  // that each axis has its own voxel size; all six parameters drift over an
-  // odd number of volumes.
-  const VoxelSizes voxel{3.5f, 3.0f, 3.5f, 0.5f};
-  const double size[3] = {3.5, 3.0, 4.0};
-  const std::vector<MotionRow> rows = {
-      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f},
-      {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
-      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},
-      {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
-      {1.0f, -1.375f, 0.75f, 3.25f, -3.5f, 2.75f},
-  };
-  const int volumes = static_cast<int>(rows.size());
-  const std::string fmr = writeRun("run1", volumes, true, intensity, voxel);
-  const std::string motion = writeMotion("run1_3DMC.sdm", rows);
-  const SimulatorRun run = runTask(fmr, motion, kAllMaps);
-  EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
-  std::vector<std::vector<float>> maps;
-  for (int m = 0; m < 7; ++m) maps.push_back(exported(dir.file("run1_3DMC"), static_cast<Measure>(m)));
-
-  for (int v = 0; v < kVoxels; ++v) {
-    const auto i = static_cast<std::size_t>(v);
-    const int x = v % kX, y = (v / kX) % kY, z = v / (kX * kY);
-    double expected[7] = {0, 0, 0, 0, 0, 0, 0};
-    if (masked(v)) {
-      const Vec3d centre{(x + 0.5 - kX / 2.0) * size[0], (y + 0.5 - kY / 2.0) * size[1],
-                         (z + 0.5 - kZ / 2.0) * size[2]};
-      Vec3d previous = centre;
-      for (const MotionRow& row : rows) {
-        const Vec3d moved = moveByHand(centre, row.data());
-        const double a = distance(moved, centre), r = distance(moved, previous);
-        expected[kMaxAbs] = std::max(expected[kMaxAbs], a);
-        expected[kMeanAbs] += a / volumes;
-        expected[kMeanRel] += r / volumes;
-        expected[kMaxRel] = std::max(expected[kMaxRel], r);
-        expected[kMaxX] = std::max(expected[kMaxX], std::fabs(moved.x - centre.x));
-        expected[kMaxY] = std::max(expected[kMaxY], std::fabs(moved.y - centre.y));
-        expected[kMaxZ] = std::max(expected[kMaxZ], std::fabs(moved.z - centre.z));
-        previous = moved;
-      }
-    }
-    for (int m = 0; m < 7; ++m) {
-      // The motion file holds six significant digits; the rows above are exact in it.
-      EXPECT_NEAR(maps[static_cast<std::size_t>(m)][i], expected[m], 1e-5) << kSuffixes[m] << " voxel " << v;
-    }
-  }
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // Faults injected under the confound and displacement tasks, through the host
 // simulator: an output folder that refuses writes (and map saves) and a full
-// disk, both on real mounts, a motion file that vanished after it was chosen,
-// and STC files that cannot be read. Each must end in exactly one "Error: "
-// message, leave every file that was there byte for byte as it was, and leave
-// nothing half-written (no temporary file, no partial output). The confound
-// task's other faults (an output name taken by a folder, a missing motion
-// file) are tested in-process.
+// disk, both on real mounts. Each must end in exactly one "Error: " message,
+// leave every file that was there byte for byte as it was, and leave nothing
+// half-written (no temporary file, no partial output). The tasks' other
+// refusals (an output name taken by a folder, a motion file or STC that
+// cannot be read) are tested in-process.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,44 +87,6 @@ class Faults : public ::testing::Test {
 
   TempDir dir;
 };
-
-TEST_F(Faults, MotionFileVanishedAfterItWasChosen) {
-  const std::string sdm = dir.file("run1_3DMC.sdm");
-  writeHostMotionSdm(sdm, motionRows());
-  const SimulatorRun chosen = runSimulator({"--fmr", writeRun(dir.path()), "--choose", sdm, "--task", "select_3dmcsdm"});
-  ASSERT_EQ(chosen.exitCode, 0) << chosen.describe();
-  fs::remove(sdm);
-  const Snapshot before = folderContents(dir.path());
-  expectRefused(displacement(dir.file("run1.fmr"), sdm), "Failed opening for reading: " + sdm, before, dir.path());
-}
-
-TEST_F(Faults, UnreadableStc) {
-  const std::string sdm = dir.file("run1_3DMC.sdm");
-  writeHostMotionSdm(sdm, motionRows());
-  const std::string fmr = writeRun(dir.path());
-  const std::string stc = dir.file("run1.stc");
-  const std::string bytes = readFile(stc);
-
-  fs::remove(stc);
-  Snapshot before = folderContents(dir.path());
-  expectRefused(displacement(fmr, sdm), "Failed opening STC for reading: " + stc, before, dir.path());
-
-  // A folder in the STC file's place is a file that does not open (not one
-  // of 2^63 - 1 bytes, as seeking to a folder's end reports on Linux).
-  fs::create_directory(stc);
-  before = folderContents(dir.path());
-  expectRefused(displacement(fmr, sdm), "Failed opening STC for reading: " + stc, before, dir.path());
-  fs::remove(stc);
-
-  writeFile(stc, bytes.substr(0, bytes.size() - 1));
-  before = folderContents(dir.path());
-  const SimulatorRun run = displacement(fmr, sdm);
-  expectRefused(run,
-                "STC file " + stc + " holds 767 bytes, but its header " + fmr +
-                    " announces 768 bytes (2 slices x 12 volumes x 4 rows x 4 columns x 2 bytes)",
-                before, dir.path());
-  EXPECT_TRUE(run.calls("zrSaveMAPsOfCurrentFMR").empty());
-}
 
 #ifdef __linux__
 // A mount made by the test and undone at its end; mounting needs root and a
