@@ -58,8 +58,8 @@ struct ConfoundParameters {
   QcLimits limits;
 };
 
-std::size_t volumeCount(Host& host, const char* name) {
-  const int value = host.intParameter(name);
+// value, the dialog parameter name, as a count of volumes.
+std::size_t volumeCount(const char* name, int value) {
   if (value < 0) {
     throw std::invalid_argument(logText("Dialog parameter ", name, " is ", value,
                                         ": a number of volumes cannot be negative"));
@@ -81,9 +81,9 @@ ConfoundParameters readParameters(Host& host) {
   p.plotRegular = host.intParameter("plot_regular") != 0;
   p.plotDetrended = host.intParameter("plot_detrended") != 0;
   p.sdmFile = host.textParameter("sdmfile");
-  p.flagging.before = volumeCount(host, "spike_before");
-  p.flagging.after = volumeCount(host, "spike_after");
-  p.flagging.minSegment = volumeCount(host, "spike_min_segment");
+  p.flagging.before = volumeCount("spike_before", host.intParameter("spike_before"));
+  p.flagging.after = volumeCount("spike_after", host.intParameter("spike_after"));
+  p.flagging.minSegment = volumeCount("spike_min_segment", host.intParameter("spike_min_segment"));
   p.createDerivativeSquared = host.intParameter("create_derivativesq") != 0;
   p.createCombined = host.intParameter("create_combined") != 0;
   p.createQc = host.intParameter("create_qc") != 0;
