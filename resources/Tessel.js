@@ -73,6 +73,12 @@ var TASK_CONFOUND = "confound";
 
 var NO_FILE_TEXT = "No motion file chosen yet.";
 
+// A number field of volumes for the scrubbing options: whole numbers, off at 0.
+function volumeCountField(id, label, hint) {
+  return { id: id, kind: "int", defaultValue: 0, min: 0, max: 1000, step: 1, unit: "volumes",
+           label: label, hint: hint };
+}
+
 var FORM = [
   {
     title: "Motion file",
@@ -163,23 +169,17 @@ var FORM = [
           "combined file per run, and a quality table of the whole study to decide " +
           "which runs to keep.",
     controls: [
-      { id: "spike_before", kind: "int", defaultValue: 0, min: 0, max: 1000, step: 1,
-        unit: "volumes",
-        label: "Volumes flagged before each spike",
-        hint: "Each spike also flags this many volumes before it (within the run); each " +
-              "flagged volume gets its own spike predictor." },
+      volumeCountField("spike_before", "Volumes flagged before each spike",
+        "Each spike also flags this many volumes before it (within the run); each " +
+        "flagged volume gets its own spike predictor."),
       { id: "spike_before_problem", kind: "label", text: "" },
-      { id: "spike_after", kind: "int", defaultValue: 0, min: 0, max: 1000, step: 1,
-        unit: "volumes",
-        label: "Volumes flagged after each spike",
-        hint: "Each spike also flags this many volumes after it; 1 or 2 is common, since " +
-              "the signal needs a few seconds to recover from a movement." },
+      volumeCountField("spike_after", "Volumes flagged after each spike",
+        "Each spike also flags this many volumes after it; 1 or 2 is common, since " +
+        "the signal needs a few seconds to recover from a movement."),
       { id: "spike_after_problem", kind: "label", text: "" },
-      { id: "spike_min_segment", kind: "int", defaultValue: 0, min: 0, max: 1000, step: 1,
-        unit: "volumes",
-        label: "Shortest clean stretch kept between flagged volumes",
-        hint: "When a run has spikes, every stretch of unflagged volumes shorter than " +
-              "this (also at the start or end of the run) is flagged too; 5 is common." },
+      volumeCountField("spike_min_segment", "Shortest clean stretch kept between flagged volumes",
+        "When a run has spikes, every stretch of unflagged volumes shorter than " +
+        "this (also at the start or end of the run) is flagged too; 5 is common."),
       { id: "spike_min_segment_problem", kind: "label", text: "" },
       { id: "create_derivativesq", kind: "switch", defaultValue: false,
         label: "Squared derivatives of the detrended parameters (_derivsqr); with " +

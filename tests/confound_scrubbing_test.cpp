@@ -14,9 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <numbers>
 #include <set>
 #include <sstream>
 #include <string>
@@ -25,6 +23,7 @@
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
 #include "tasks/tasks.h"
+#include "tests/support/error_text.h"
 #include "tests/support/hand_motion.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/temp_dir.h"
@@ -182,15 +181,6 @@ template <typename T>
 std::vector<T> joined(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-std::string errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no exception";
 }
 
 class ScrubbingTask : public ::testing::Test {

@@ -4,9 +4,7 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <locale>
-#include <numbers>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -15,6 +13,7 @@
 #include "designmatrix/io_error.h"
 #include "motion/motion_series.h"
 #include "motion/rigid_body.h"
+#include "support/error_text.h"
 #include "support/hand_motion.h"
 
 namespace tsl::testing {
@@ -53,15 +52,6 @@ double fdByHand(const SdmDocument& doc, int i) {
 
 double rmsByHand(const SdmDocument& doc, int i) {
   return rmsChangeByHand(row(doc, i - 1).data(), row(doc, i).data());
-}
-
-std::string errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no exception";
 }
 
 TEST(QcMeasures, EveryMeasureOfADriftingRun) {
