@@ -115,10 +115,36 @@ void standardizeAndAdd(FileSet& files, std::vector<SdmDocument>& written, SdmDoc
   written.push_back(model);
 }
 
-void logFlagging(Host& host, const FlaggedVolumes& flags) {
-  if (flags.extra == 0) return;
-  host.logLine(logText("Flagged ", flags.extra, flags.extra == 1 ? " more volume" : " more volumes",
-                       " around the spikes, ", flags.volumes.size(), " in all"));
+// The spikes of displacement and the volumes flagged around them. With the
+// spike model on, spikes becomes that model (one predictor per flagged
+// volume) and the log tells what was found; otherwise nothing is logged.
+FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params,
+                          const std::vector<float>& displacement, SdmDocument& spikes) {
+  const std::vector<std::size_t> found = detectSpikes(displacement, params.spikeThreshold);
+  FlaggedVolumes flags = flagVolumes(found, displacement.size(), params.flagging);
+  if (!params.createSpikes) return flags;
+
+  host.logLine("Detecting Spikes");
+  spikes.clearPredictors();
+  for (const std::size_t k : flags.volumes) {
+    std::vector<float> column(displacement.size(), 0.0f);
+    column[k] = 1.0f;
+    spikes.addPredictor(std::move(column), "Spike Volume " + signedText(static_cast<int>(k)),
+                        kSpikeGrey, kSpikeGrey, kSpikeGrey);
+  }
+  for (const std::size_t k : found) {
+    host.logLine(logText("Found spike at position ", static_cast<int>(k), " with displacement ",
+                         displacement[k], " mm"));
+  }
+  if (found.empty()) {
+    host.logLine(logText("No spikes found with displacement greater than ", params.spikeThreshold,
+                         " mm"));
+  }
+  if (flags.extra > 0) {
+    host.logLine(logText("Flagged ", flags.extra, flags.extra == 1 ? " more volume" : " more volumes",
+                         " around the spikes, ", flags.volumes.size(), " in all"));
+  }
+  return flags;
 }
 
 void logQuality(Host& host, const RunQuality& q, const QcLimits& limits) {
@@ -182,29 +208,7 @@ void createConfoundModels(Host& host) {
     const std::vector<float> displacement = relativeRmsDisplacement(detrended);
 
     FlaggedVolumes flags;
-    if (params.createSpikes || params.createQc) {
-      const std::vector<std::size_t> found = detectSpikes(displacement, params.spikeThreshold);
-      flags = flagVolumes(found, displacement.size(), params.flagging);
-      if (params.createSpikes) {
-        host.logLine("Detecting Spikes");
-        spikes.clearPredictors();
-        for (const std::size_t k : flags.volumes) {
-          std::vector<float> column(displacement.size(), 0.0f);
-          column[k] = 1.0f;
-          spikes.addPredictor(std::move(column), "Spike Volume " + signedText(static_cast<int>(k)),
-                              kSpikeGrey, kSpikeGrey, kSpikeGrey);
-        }
-        for (const std::size_t k : found) {
-          host.logLine(logText("Found spike at position ", static_cast<int>(k),
-                               " with displacement ", displacement[k], " mm"));
-        }
-        if (found.empty()) {
-          host.logLine(logText("No spikes found with displacement greater than ",
-                               params.spikeThreshold, " mm"));
-        }
-        logFlagging(host, flags);
-      }
-    }
+    if (params.createSpikes || params.createQc) flags = flagSpikes(host, params, displacement, spikes);
 
     if (params.plotDetrended) {
       SdmDocument plot = detrended;
