@@ -301,7 +301,6 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
             "plots 335071af062f4e93\n");
 }
 
-
 // The volumes around the spikes of the example worked out by hand: spikes at
 // 3, 11, 13, 80 and 97 of 100 volumes, and no clean stretch shorter than 5.
 TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
