@@ -25,9 +25,10 @@
  *                                   returns when the plug-in has returned
  *
  * A number field takes decimal notation with a point or a comma as the
- * decimal mark ("0.5", "0,5", "2.5e-1"). Any other input is refused: the field
- * shows the value still in force again, and the label below the field (id:
- * the field's id + "_problem") says what was wrong, until a value is accepted.
+ * decimal mark ("0.5", "0,5", "2.5e-1"); a field of whole numbers takes only
+ * those. Any other input is refused: the field shows the value still in force
+ * again, and the label below the field (id: the field's id + "_problem") says
+ * what was wrong, until a value is accepted.
  *
  * The host tells the dialog what the user did through two functions of the
  * dialog object: clicked(controlId) for buttons and changed(controlId, value)
@@ -62,8 +63,8 @@ function bindHost(raw) {
 
 /* ------------------------------------------------------------------------- */
 /* The form. Each input control is one plug-in parameter of the same name.   */
-/* kind: "float" (number field), "switch" (checkbox, sent as int 1 or 0),     */
-/* "button", "label".                                                         */
+/* kind: "float" (number field), "int" (number field of whole numbers),      */
+/* "switch" (checkbox, sent as int 1 or 0), "button", "label".                */
 /* ------------------------------------------------------------------------- */
 
 var TASK_SELECT = "select_3dmcsdm";
@@ -71,6 +72,12 @@ var TASK_DISPLACEMENT = "displacement";
 var TASK_CONFOUND = "confound";
 
 var NO_FILE_TEXT = "No motion file chosen yet.";
+
+// A number field of volumes for the scrubbing options: whole numbers, off at 0.
+function volumeCountField(id, label, hint) {
+  return { id: id, kind: "int", defaultValue: 0, min: 0, max: 1000, step: 1, unit: "volumes",
+           label: label, hint: hint };
+}
 
 var FORM = [
   {
@@ -154,6 +161,46 @@ var FORM = [
       { id: "run_confound", kind: "button", label: "Create confound models",
         enabledWhenFileChosen: true }
     ]
+  },
+  {
+    title: "Scrubbing and quality",
+    help: "Used by \"Create confound models\"; everything here is off at 0. Flag more " +
+          "volumes than the spikes for scrubbing, write the 24-parameter set or one " +
+          "combined file per run, and a quality table of the whole study to decide " +
+          "which runs to keep.",
+    controls: [
+      volumeCountField("spike_before", "Volumes flagged before each spike",
+        "Each spike also flags this many volumes before it (within the run); each " +
+        "flagged volume gets its own spike predictor."),
+      { id: "spike_before_problem", kind: "label", text: "" },
+      volumeCountField("spike_after", "Volumes flagged after each spike",
+        "Each spike also flags this many volumes after it; 1 or 2 is common, since " +
+        "the signal needs a few seconds to recover from a movement."),
+      { id: "spike_after_problem", kind: "label", text: "" },
+      volumeCountField("spike_min_segment", "Shortest clean stretch kept between flagged volumes",
+        "When a run has spikes, every stretch of unflagged volumes shorter than " +
+        "this (also at the start or end of the run) is flagged too; 5 is common."),
+      { id: "spike_min_segment_problem", kind: "label", text: "" },
+      { id: "create_derivativesq", kind: "switch", defaultValue: false,
+        label: "Squared derivatives of the detrended parameters (_derivsqr); with " +
+               "_detr, _deriv and _sqr the 24-parameter set" },
+      { id: "create_combined", kind: "switch", defaultValue: false,
+        label: "One file per run with the columns of every model written (_combined)" },
+      { id: "create_qc", kind: "switch", defaultValue: false,
+        label: "Quality table of the study beside the motion file (_qc.tsv)" },
+      { id: "qc_max_mean_fd", kind: "float", defaultValue: 0, min: 0, max: 100, step: 0.05,
+        unit: "mm",
+        label: "Quality limit: mean framewise displacement of a run (0: no limit)",
+        hint: "A run whose mean framewise displacement is above this is marked in the " +
+              "table and warned about in the log; 0.2 to 0.5 mm are common." },
+      { id: "qc_max_mean_fd_problem", kind: "label", text: "" },
+      { id: "qc_max_flagged_percent", kind: "float", defaultValue: 0, min: 0, max: 100,
+        step: 1, unit: "%",
+        label: "Quality limit: share of flagged volumes of a run (0: no limit)",
+        hint: "A run with a larger share of flagged volumes is marked in the table and " +
+              "warned about in the log; 20 to 30 % are common." },
+      { id: "qc_max_flagged_percent_problem", kind: "label", text: "" }
+    ]
   }
 ];
 
@@ -166,7 +213,9 @@ TASK_PARAMETERS[TASK_DISPLACEMENT] = [
 TASK_PARAMETERS[TASK_CONFOUND] = [
   "spike_threshold", "create_detrended", "create_derivative", "create_spikes",
   "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
-  "create_delayed2sq", "plot_regular", "plot_detrended"
+  "create_delayed2sq", "plot_regular", "plot_detrended",
+  "spike_before", "spike_after", "spike_min_segment", "create_derivativesq",
+  "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent"
 ];
 
 function formControls() {
@@ -185,7 +234,7 @@ function parameterTypes() {
   var types = { task: "string", sdmfile: "string" };
   formControls().forEach(function (c) {
     if (c.kind === "float") types[c.id] = "float";
-    if (c.kind === "switch") types[c.id] = "int";
+    if (c.kind === "int" || c.kind === "switch") types[c.id] = "int";
   });
   return types;
 }
@@ -202,9 +251,12 @@ var COMMA_AS_GROUPING = /^[+-]?0*[1-9]\d{0,2},\d{3}$/;
 
 function problemLabelOf(control) { return control.id + "_problem"; }
 
+function isNumberField(control) { return control.kind === "float" || control.kind === "int"; }
+
 // Reads what the host reports for a number field (a number, or the text as
 // typed). Returns { value: number } when it is a number within the field's
-// range, otherwise { problem: text saying why not }.
+// range (a whole one for an "int" field), otherwise { problem: text saying
+// why not }.
 function readNumber(control, input) {
   var quoted = typeof input === "string" ? "\"" + input + "\"" : String(input);
   var number = input;
@@ -220,6 +272,9 @@ function readNumber(control, input) {
     number = Number(text.replace(",", "."));
   }
   if (typeof number !== "number" || isNaN(number)) return { problem: quoted + " is not a number." };
+  if (control.kind === "int" && isFinite(number) && !Number.isInteger(number)) {
+    return { problem: quoted + " is not a whole number." };
+  }
   if (!(number >= control.min && number <= control.max)) {
     return { problem: quoted + " is not between " + control.min + " and " + control.max + "." };
   }
@@ -236,12 +291,13 @@ function createTesselDialog(rawHost) {
   var chosenFile = "";
 
   formControls().forEach(function (c) {
-    if (c.kind === "float" || c.kind === "switch") values[c.id] = c.defaultValue;
+    if (isNumberField(c) || c.kind === "switch") values[c.id] = c.defaultValue;
   });
 
   function sendParameter(id) {
     var control = findControl(id);
     if (control.kind === "float") host.setFloatParameter(id, values[id]);
+    else if (control.kind === "int") host.setIntParameter(id, values[id]);
     else host.setIntParameter(id, values[id] ? 1 : 0);
   }
 

@@ -21,9 +21,12 @@ void selectMotionFile(Host& host);
 // with the optional motion plots.
 void computeDisplacementMaps(Host& host);
 
-// "confound": per run of the chosen motion file, spike detection and the
-// standardised confound models written as SDM files beside the run's motion
-// file (all of a run's files or none), with the optional motion plots.
+// "confound": per run of the chosen motion file, spike detection (with the
+// volumes flagged around the spikes) and the standardised confound models
+// written as SDM files beside the run's motion file (all of a run's files or
+// none), with the optional motion plots; then, when asked for, the study's
+// QC table beside the chosen file. Throws std::invalid_argument before
+// anything is read or written when a count of volumes to flag is negative.
 void createConfoundModels(Host& host);
 
 }  // namespace tsl

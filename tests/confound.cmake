@@ -10,3 +10,6 @@ tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
 tessel_add_test(spike_flags_test SOURCES spike_flags_test.cpp LIBS tessel_confound)
 tessel_add_test(qc_measures_test SOURCES qc_measures_test.cpp LIBS tessel_confound tessel_motion)
 tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_confound)
+# The confound task's scrubbing options and the study's QC table, in-process.
+tessel_add_test(confound_scrubbing_test SOURCES confound_scrubbing_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_tasks)

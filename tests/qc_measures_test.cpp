@@ -4,9 +4,7 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
 #include <locale>
-#include <numbers>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -15,6 +13,7 @@
 #include "designmatrix/io_error.h"
 #include "motion/motion_series.h"
 #include "motion/rigid_body.h"
+#include "support/error_text.h"
 #include "support/hand_motion.h"
 
 namespace tsl::testing {
@@ -47,40 +46,12 @@ std::array<float, 6> row(const SdmDocument& doc, int i) {
   return r;
 }
 
-// Framewise displacement in double, the angle changes taken in degrees.
 double fdByHand(const SdmDocument& doc, int i) {
-  const auto a = row(doc, i - 1), b = row(doc, i);
-  double fd = 0.0;
-  for (std::size_t p = 0; p < 3; ++p) fd += std::fabs(double{b[p]} - a[p]);
-  for (std::size_t p = 3; p < 6; ++p) fd += 50.0 * std::fabs(double{b[p]} - a[p]) * std::numbers::pi / 180.0;
-  return fd;
+  return framewiseChangeByHand(row(doc, i - 1).data(), row(doc, i).data());
 }
 
-// Relative RMS displacement from the closed form: 0.2 r^2 times the squared
-// change of the rotation block plus the squared change of the translation,
-// the rotations made by moving the unit vectors by hand.
 double rmsByHand(const SdmDocument& doc, int i) {
-  const auto a = row(doc, i - 1), b = row(doc, i);
-  const Vec3d origin{0, 0, 0};
-  const Vec3d units[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  const Vec3d ta = moveByHand(origin, a.data()), tb = moveByHand(origin, b.data());
-  double rotation = 0.0;
-  for (const Vec3d& u : units) {
-    const Vec3d ua = moveByHand(u, a.data()), ub = moveByHand(u, b.data());
-    const Vec3d ra{ua.x - ta.x, ua.y - ta.y, ua.z - ta.z};
-    const Vec3d rb{ub.x - tb.x, ub.y - tb.y, ub.z - tb.z};
-    rotation += distance(ra, rb) * distance(ra, rb);
-  }
-  return std::sqrt(0.2 * 65.0 * 65.0 * rotation + distance(ta, tb) * distance(ta, tb));
-}
-
-std::string errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no exception";
+  return rmsChangeByHand(row(doc, i - 1).data(), row(doc, i).data());
 }
 
 TEST(QcMeasures, EveryMeasureOfADriftingRun) {

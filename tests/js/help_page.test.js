@@ -50,7 +50,7 @@ function pageText() {
 }
 
 const SUFFIXES = ["_spikes.sdm", "_detr.sdm", "_deriv.sdm", "_sqr.sdm", "_t1.sdm", "_t2.sdm",
-  "_t1sqr.sdm", "_t2sqr.sdm", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
+  "_t1sqr.sdm", "_t2sqr.sdm", "_derivsqr.sdm", "_combined.sdm", "_qc.tsv", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
   "_MaxRelative.map", "_MaxAbsoluteX.map", "_MaxAbsoluteY.map", "_MaxAbsoluteZ.map"];
 
 test("every parameter the plug-in reads is offered by the dialog with its type and explained", () => {
@@ -135,6 +135,18 @@ const MESSAGES = [
   " (found ",
   "Removed the spike file of an earlier run: ",
   "Failed removing file: ",
+  "Dialog parameter ",
+  ": a number of volumes cannot be negative",
+  "Flagged ",
+  " around the spikes, ",
+  " in all",
+  "Removed the combined file of an earlier run: ",
+  ": mean framewise displacement ",
+  " volumes flagged (",
+  " is over the QC limits:",
+  " % of the volumes flagged (limit ",
+  "Saved the QC table: ",
+  ": its path holds a tab or a line break, which the QC table cannot hold",
 ];
 
 test("every fixed message is quoted on the page exactly as the plug-in writes it", () => {

@@ -237,6 +237,50 @@ test("input that is not a usable number is refused with a hint; the field shows 
   assert.deepEqual(host.runs[1].map_max_abs, { type: "int", value: 1 });
 });
 
+test("scrubbing and quality: off by default, whole counts, sent with the confound task only", () => {
+  const group = dialogScript.FORM.find((g) => g.title === "Scrubbing and quality");
+  const inputs = group.controls.filter((c) => c.kind !== "label").map((c) => c.id);
+  assert.deepEqual(inputs, ["spike_before", "spike_after", "spike_min_segment",
+    "create_derivativesq", "create_combined", "create_qc", "qc_max_mean_fd",
+    "qc_max_flagged_percent"]);
+  const types = { spike_before: "int", spike_after: "int", spike_min_segment: "int",
+    create_derivativesq: "int", create_combined: "int", create_qc: "int",
+    qc_max_mean_fd: "float", qc_max_flagged_percent: "float" };
+  const host = fakeHost(choosing("/data/study.mdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  for (const name of inputs) assert.deepEqual(host.param(name), { type: types[name], value: 0 }, name);
+
+  const stays = " The value stays 0 volumes.";
+  for (const [bad, problem] of [["2.5", "\"2.5\" is not a whole number."],
+    ["1,5", "\"1,5\" is not a whole number."], [0.5, "0.5 is not a whole number."],
+    ["-1", "\"-1\" is not between 0 and 1000."], ["two", "\"two\" is not a number."]]) {
+    dialog.changed("spike_after", bad);
+    assert.equal(dialog.value("spike_after"), 0, String(bad));
+    assert.equal(host.shownValues.spike_after, 0, String(bad));
+    assert.equal(host.texts.spike_after_problem, problem + stays, String(bad));
+  }
+  dialog.changed("spike_before", "1");
+  dialog.changed("spike_after", "2,0");
+  dialog.changed("spike_min_segment", 5);
+  dialog.changed("create_derivativesq", true);
+  dialog.changed("create_qc", 1);
+  dialog.changed("qc_max_mean_fd", "0,3");
+  dialog.changed("qc_max_flagged_percent", "125");
+  assert.equal(host.texts.spike_after_problem, "");
+  assert.equal(host.texts.qc_max_flagged_percent_problem,
+    "\"125\" is not between 0 and 100. The value stays 0 %.");
+  dialog.clicked("choose_file");
+  dialog.clicked("run_displacement");
+  dialog.clicked("run_confound");
+  const [, displacement, confound] = host.runs;
+  assert.deepEqual(displacement.spike_before, { type: "int", value: 0 }, "not the displacement's");
+  const sent = { spike_before: 1, spike_after: 2, spike_min_segment: 5, create_derivativesq: 1,
+    create_combined: 0, create_qc: 1, qc_max_mean_fd: 0.3, qc_max_flagged_percent: 0 };
+  for (const name of inputs) {
+    assert.deepEqual(confound[name], { type: types[name], value: sent[name] }, name);
+  }
+});
+
 test("a host API that lacks a function is refused with its name", () => {
   const host = fakeHost();
   delete host.executePlugin;
@@ -255,7 +299,7 @@ test("every control has a label and unique id; number fields a unit and a proble
       assert.ok(!ids.has(c.id), c.id);
       ids.add(c.id);
       if (c.kind !== "label") assert.ok(c.label && c.label.length > 10, c.id);
-      if (c.kind === "float") {
+      if (c.kind === "float" || c.kind === "int") {
         assert.ok(c.unit && c.hint, c.id);
         assert.ok(c.min <= c.defaultValue && c.defaultValue <= c.max, c.id);
         const next = group.controls[group.controls.indexOf(c) + 1];
