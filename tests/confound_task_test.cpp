@@ -258,7 +258,11 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
             (std::vector<std::string>{"spike_threshold", "create_detrended", "create_derivative",
                                       "create_spikes", "create_squared", "create_delayed1",
                                       "create_delayed1sq", "create_delayed2", "create_delayed2sq",
-                                      "plot_regular", "plot_detrended", "sdmfile"}));
+                                      "plot_regular", "plot_detrended", "sdmfile",
+                                      // the scrubbing and quality options, after the others
+                                      "spike_before", "spike_after", "spike_min_segment",
+                                      "create_derivativesq", "create_combined", "create_qc",
+                                      "qc_max_mean_fd", "qc_max_flagged_percent"}));
 
   const SdmDocument motion(sdm);  // the parameters as the task reads them
   SdmDocument detrended = motion;
