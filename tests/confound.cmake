@@ -1,4 +1,4 @@
-# Predictor transforms, the motion plot and the confound task.
+# Predictor transforms and the confound task.
 tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_confound)
 # The confound task end to end, through the host simulator.
 tessel_add_test(e2e_confound_test SOURCES e2e_confound_test.cpp
