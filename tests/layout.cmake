@@ -1,5 +1,6 @@
 # The folders' dependencies point one way and only plugin/ knows the host:
 # the check runs on the sources, on the build host (no emulator needed).
+
 # tessel_add_layering_check(<name> <tree>)
 function(tessel_add_layering_check name tree)
   add_test(NAME ${name}
@@ -10,7 +11,8 @@ endfunction()
 tessel_add_layering_check(layering_check ${PROJECT_SOURCE_DIR})
 
 # The check itself, on a small tree with one fault of each kind beside
-# includes and names that are allowed.
+# includes and names that are allowed. designmatrix/ and motion/ include each
+# other: the circle shows as the include that points up.
 set(tree ${CMAKE_CURRENT_BINARY_DIR}/layering-fixture)
 file(REMOVE_RECURSE ${tree})
 foreach(folder designmatrix motion fmr tasks plugin hostsim tests examples)

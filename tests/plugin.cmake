@@ -7,15 +7,10 @@ tessel_add_test(plugin_log_test SOURCES plugin_log_test.cpp LIBS tessel_plugin)
 # Binding runs inside stand-in hosts: executables named exactly Zorvane.exe,
 # each in its own folder, that export the host's names themselves except one.
 # Their exports are generated from the table's own list of names.
-file(STRINGS ${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc tessel_host_list
-     REGEX "^ZR_(CALLED|UNUSED)\\(")
+include(${PROJECT_SOURCE_DIR}/cmake/host_function_names.cmake)
+tessel_host_function_names(${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc tessel_host_names)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc)
-set(tessel_host_names "")
-foreach(line IN LISTS tessel_host_list)
-  string(REGEX REPLACE "^ZR_(CALLED|UNUSED)\\(([A-Za-z0-9_]+)\\).*" "\\2" name "${line}")
-  list(APPEND tessel_host_names ${name})
-endforeach()
 list(LENGTH tessel_host_names tessel_host_count)
 if(NOT tessel_host_count EQUAL 190)
   message(FATAL_ERROR "host_function_list.inc lists ${tessel_host_count} names, not 190")
