@@ -1,4 +1,4 @@
-# Predictor transforms, the motion plot and the confound task.
+# Predictor transforms and the confound task.
 tessel_add_test(predictor_transforms_test SOURCES predictor_transforms_test.cpp LIBS tessel_confound)
 # The confound task in-process, through a recording host.
 tessel_add_test(confound_task_test SOURCES confound_task_test.cpp

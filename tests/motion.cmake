@@ -1,7 +1,7 @@
 # Rigid-body geometry and the motion series.
 tessel_add_test(rigid_body_test SOURCES rigid_body_test.cpp LIBS tessel_motion)
 
-# Volumes, the map export against a fake host, and the displacement task.
+# Volumes, the motion series, the displacement kernel and task.
 tessel_add_test(volume_test SOURCES volume_test.cpp LIBS tessel_motion)
 tessel_add_test(motion_series_test SOURCES motion_series_test.cpp LIBS tessel_motion)
 tessel_add_test(displacement_kernel_test SOURCES displacement_kernel_test.cpp LIBS tessel_test_support tessel_motion)

@@ -7,19 +7,27 @@ tessel_add_test(plugin_log_test SOURCES plugin_log_test.cpp LIBS tessel_plugin)
 # Binding runs inside stand-in hosts: executables named exactly Zorvane.exe,
 # each in its own folder, that export the host's names themselves except one.
 # Their exports are generated from the table's own list of names.
-file(STRINGS ${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc tessel_host_list
-     REGEX "^ZR_(CALLED|UNUSED)\\(")
+include(${PROJECT_SOURCE_DIR}/cmake/host_function_names.cmake)
+tessel_host_function_names(${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc tessel_host_names)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/plugin/host_function_list.inc)
-set(tessel_host_names "")
-foreach(line IN LISTS tessel_host_list)
-  string(REGEX REPLACE "^ZR_(CALLED|UNUSED)\\(([A-Za-z0-9_]+)\\).*" "\\2" name "${line}")
-  list(APPEND tessel_host_names ${name})
-endforeach()
 list(LENGTH tessel_host_names tessel_host_count)
 if(NOT tessel_host_count EQUAL 190)
   message(FATAL_ERROR "host_function_list.inc lists ${tessel_host_count} names, not 190")
 endif()
+
+# tessel_add_standin_host_test(<target> <folder> SOURCES <files...> [LIBS <targets...>])
+# A test executable named exactly Zorvane.exe, in a folder of its own, whose
+# exports the plug-in's host function table binds to as it binds the host's.
+function(tessel_add_standin_host_test target folder)
+  tessel_add_test(${target} ${ARGN})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME Zorvane SUFFIX .exe
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${folder})
+  if(NOT WIN32)
+    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  endif()
+endfunction()
 
 # tessel_add_binding_test(<variant> <withheld name> <has version query: 0|1>)
 function(tessel_add_binding_test variant withheld has_version)
@@ -54,19 +62,23 @@ const host::RawFunction kExportedHostFunctions[host::kHostFunctionCount] = {
 }  // namespace tsl::testing
 ]])
   set(target plugin_binding_${variant}_test)
-  tessel_add_test(${target} SOURCES plugin_binding_test.cpp ${source} LIBS tessel_plugin)
+  tessel_add_standin_host_test(${target} binding-test/${variant}
+    SOURCES plugin_binding_test.cpp ${source} LIBS tessel_plugin)
   target_compile_definitions(${target} PRIVATE
     TESSEL_WITHHELD_HOST_FUNCTION=${withheld} TESSEL_TEST_HOST_HAS_VERSION=${has_version})
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME Zorvane SUFFIX .exe
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/binding-test/${variant})
-  if(NOT WIN32)
-    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
-  endif()
 endfunction()
 
 tessel_add_binding_test(full zrLaunchICADialog 1)
 tessel_add_binding_test(noversion zrGetVersionOfZorvane 0)
+
+# The Host over the table, in stand-in hosts that export recording fakes of
+# the functions it calls; the second lacks one of them.
+tessel_add_standin_host_test(plugin_zorv_host_test zorv-host-test/full
+  SOURCES plugin_zorv_host_test.cpp LIBS tessel_plugin tessel_test_support)
+tessel_add_standin_host_test(plugin_zorv_host_lacking_test zorv-host-test/noresize
+  SOURCES plugin_zorv_host_test.cpp LIBS tessel_plugin tessel_test_support)
+target_compile_definitions(plugin_zorv_host_lacking_test PRIVATE
+  TESSEL_TEST_HOST_LACKS_RESIZE_PLOT=1)
 
 # A plain executable (not Zorvane.exe) that loads the built library from its
 # folder, the way the host does, and exports recording host functions itself.
