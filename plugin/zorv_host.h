@@ -40,6 +40,10 @@ class ZorvHost : public Host {
   // std::runtime_error when the host hands out a null slice.
   void addMap(const Volume& volume, float lower, float upper) override;
 
+  // zrSaveMAPsOfCurrentFMR(path), which reports nothing; the file tells:
+  // unless a regular file stands at path afterwards that differs from what
+  // stood there before (size, last-write time or identity), throws IOError
+  // "Failed writing file: " + path. The maps stay in the run either way.
   void saveMaps(const std::string& path) override;
 
   // Line size 2, legend settings 1 and 3, colour theme 1, 800 x 350 at 50, 50;
