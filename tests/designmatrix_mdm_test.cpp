@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/io_error.h"
 #include "designmatrix/motion_parameter_source.h"
 #include "examples/motion_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -117,6 +119,17 @@ TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
   EXPECT_EQ(sparse.FileVersion, -1);
   EXPECT_EQ(sparse.RFX_GLM, 0);
   EXPECT_EQ(sparse.TypeOfFunctionalData, "");
+}
+
+// Bytes in memory read as the file holding them; the name given is the
+// document's path and names it in messages. Only the bytes given are read.
+TEST_F(MdmFiles, ParsesBytesInMemoryAsTheirFile) {
+  const std::string text = std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
+  const MdmDocument parsed = MdmDocument::parse("\xEF\xBB\xBF" + text, "D:/lists/study.mdm");
+  EXPECT_EQ(parsed.path, "D:/lists/study.mdm");
+  EXPECT_EQ(written(parsed), written(read(text)));
+  EXPECT_THROW_MSG(MdmDocument::parse(std::string_view(text).substr(0, text.find("\"r2.fmr\"")), "D:/cut.mdm"),
+                   IOError, "MDM file D:/cut.mdm: NrOfStudies is 2, but the file lists 1 study");
 }
 
 TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {

@@ -9,11 +9,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/io_error.h"
 #include "examples/motion_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -129,6 +131,21 @@ TEST_F(SdmFiles, ReadsTheHostsMotionFileExactly) {
   const SdmDocument marked = read("\xEF\xBB\xBF" + text, "run1_3DMC.sdm");
   EXPECT_TRUE(marked.FileVersion.present);
   EXPECT_EQ(written(marked), written(motion));
+}
+
+// Bytes in memory read as the file holding them; the name given is the
+// document's path and names it in messages. Only the bytes given are read.
+TEST_F(SdmFiles, ParsesBytesInMemoryAsTheirFile) {
+  const std::string text = hostMotionSdmText({{0.5f, -0.25f, 0.125f, 1.5f, -2.0f, 0.75f},
+                                              {0.0310625f, -0.000387509f, 5.806e-05f, -12.5f, 3.0f, 123.456f},
+                                              {1.25f, 0.5f, -0.0457031f, 2.5f, -0.000387509f, -1.0f}});
+  const SdmDocument parsed = SdmDocument::parse("\xEF\xBB\xBF" + text, "C:/runs/run1_3DMC.sdm");
+  EXPECT_EQ(parsed.path, "C:/runs/run1_3DMC.sdm");
+  EXPECT_EQ(written(parsed), written(read(text, "run1_3DMC.sdm")));
+
+  const std::string rows = twoPredictors(2) + " 1.0  2.0\n 3.0  4.0\n";
+  EXPECT_THROW_MSG(SdmDocument::parse(std::string_view(rows).substr(0, rows.rfind(" 3.0")), "cut.sdm"), IOError,
+                   "SDM file cut.sdm: holds 1 data rows, the header announces 2");
 }
 
 TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {

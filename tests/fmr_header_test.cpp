@@ -5,10 +5,12 @@
 #include <exception>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "designmatrix/io_error.h"
 #include "examples/run_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -190,6 +192,23 @@ TEST_F(FmrHeaderTest, CarriageReturnsAndAByteOrderMarkReadLikeLineFeeds) {
   EXPECT_EQ(crlf, lf);
   EXPECT_EQ(marked, lf);
   EXPECT_NE(crlf.find("Prefix: Prefix=[run1 main] width 30 quoted"), std::string::npos) << crlf;
+}
+
+// Bytes in memory read as the file holding them; the name given is the
+// record's path and names it in messages. Only the bytes given are read.
+TEST_F(FmrHeaderTest, ParsesBytesInMemoryAsTheirFile) {
+  FmrLayout run = sampleRun();
+  run.crlf = true;
+  const std::string text = fmrHeaderText(run);
+  const FmrFileHeader parsed = parseFmrFileHeader("\xEF\xBB\xBF" + text, "D:/runs/run1.fmr");
+  EXPECT_EQ(parsed.path, "D:/runs/run1.fmr");
+  EXPECT_EQ(describe(parsed), describe(read(text)));
+
+  const std::string table = "SliceTimingTableSize: 3\n0 62.5 125\n";
+  EXPECT_EQ(parseFmrFileHeader(std::string_view(table).substr(0, table.find(" 125")), "t.fmr").sliceTimingTable,
+            (std::vector<float>{0.0f, 62.5f, 0.0f}));
+  EXPECT_THROW_MSG(parseFmrFileHeader("SliceTimingTableSize: 2000000000\n1 2 3\n", "D:/runs/big.fmr"), IOError,
+                   "FMR file D:/runs/big.fmr: SliceTimingTableSize 2000000000 exceeds what the file holds");
 }
 
 TEST_F(FmrHeaderTest, KeyColumnsAndTextForms) {

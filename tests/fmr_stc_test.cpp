@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "designmatrix/io_error.h"
 #include "examples/run_file_writer.h"
 #include "fmr/fmr_header.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -269,6 +271,38 @@ TEST_F(StcTest, FirstVolumeAloneMatchesTheWholeRun) {
   // The first volume alone still checks the whole file's size.
   writeFile(stcPath(), std::string(100, '\0'));
   EXPECT_THROW(readFirstVolume(readFmrFileHeader(fmrPath(), false)), IOError);
+}
+
+// The STC bytes in memory read as the file holding them: the same volumes,
+// the same first volume, the same size check naming the STC file; no file is
+// opened.
+TEST_F(StcTest, ReadsStcBytesInMemoryAsTheirFile) {
+  constexpr int kColumns = 3, kRows = 2, kSlices = 3, kVolumes = 5;
+  writeHeader(kSlices, kVolumes, kColumns, kRows, 2);
+  writeStc(stcPath(), kColumns, kRows, kSlices, kVolumes,
+           [](int x, int y, int z, int t) { return 0.25f * static_cast<float>(x - 2 * y + 7 * z - 3 * t); }, true);
+  const FmrFileHeader fromFile = readFmrFileHeader(fmrPath(), true);
+  const std::string bytes = readFile(stcPath());
+  std::filesystem::remove(stcPath());
+
+  FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
+  readStcData(h, bytes);
+  ASSERT_EQ(h.voxelData.size(), fromFile.voxelData.size());
+  for (std::size_t t = 0; t < h.voxelData.size(); ++t) {
+    EXPECT_EQ(h.voxelData[t].dim, fromFile.voxelData[t].dim);
+    for (std::size_t i = 0; i < h.voxelData[t].size(); ++i) {
+      EXPECT_EQ(h.voxelData[t][i], fromFile.voxelData[t][i]) << "volume " << t << ", voxel " << i;
+    }
+  }
+  const Volume first = readFirstVolume(h, bytes);
+  for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i], fromFile.voxelData[0][i]) << i;
+
+  const std::string_view cut = std::string_view(bytes).substr(0, bytes.size() - 1);
+  const std::string expected = "STC file " + stcPath() + " holds 359 bytes, but its header " + fmrPath() +
+                               " announces 360 bytes (3 slices x 5 volumes x 2 rows x 3 columns x 4 bytes)";
+  EXPECT_THROW_MSG(readStcData(h, cut), IOError, expected);
+  EXPECT_THROW_MSG(readFirstVolume(h, cut), IOError, expected);
+  EXPECT_EQ(h.voxelData.size(), 5u);
 }
 
 }  // namespace
