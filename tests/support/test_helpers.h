@@ -73,7 +73,8 @@ inline SdmDocument sdmOf(const std::vector<std::vector<float>>& columns, const s
     }
     const int c = static_cast<int>(i);
     doc.columns.push_back(columns[i]);
-    doc.names.push_back("P" + std::to_string(i));
+    // Not "P" + ...: g++ 12 warns of an overlapping copy there (-Wrestrict) that cannot happen.
+    doc.names.push_back(std::string("P").append(std::to_string(i)));
     doc.red.push_back(c);
     doc.green.push_back(2 * c);
     doc.blue.push_back(3 * c);
