@@ -1,7 +1,7 @@
-// Fuzz target of the FMR header reader, without the voxel data. A record that reads must hold a slice timing table of
-// at least the announced size and no voxel data. A repeated
-// "SliceTimingTableSize:" appends a second table to the first (file order),
-// so the table may hold more than the last size.
+// Fuzz target of the FMR header reader, without the voxel data. A record that
+// reads must hold a slice timing table of at least the announced size and no
+// voxel data. A repeated "SliceTimingTableSize:" appends a second table to the
+// first (file order), so the table may hold more than the last size.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
