@@ -49,7 +49,8 @@ bool isRelative(const std::string& text) {
 
 class MdmReader {
  public:
-  MdmReader(MdmDocument& document, const std::string& bytes) : doc_(document), bytes_(bytes), in_(bytes) {
+  MdmReader(MdmDocument& document, std::string_view bytes)
+      : doc_(document), bytes_(bytes), in_(std::string(bytes)) {
     in_.imbue(std::locale::classic());
   }
 
@@ -144,7 +145,7 @@ class MdmReader {
   }
 
   MdmDocument& doc_;
-  const std::string& bytes_;
+  std::string_view bytes_;
   std::istringstream in_;
   // The number of the line getline read last.
   std::size_t lineNumber_ = 0;
@@ -159,11 +160,15 @@ std::string label(const char* text) {
 
 }  // namespace
 
-MdmDocument::MdmDocument(const std::string& filePath) : path(filePath) {
-  std::string bytes = readWholeFile(filePath);
-  dropByteOrderMark(bytes);
-  MdmReader(*this, bytes).read();
+MdmDocument::MdmDocument(std::string_view bytes, const std::string& filePath) : path(filePath) {
+  MdmReader(*this, withoutByteOrderMark(bytes)).read();
 }
+
+MdmDocument MdmDocument::parse(std::string_view bytes, const std::string& filePath) {
+  return MdmDocument(bytes, filePath);
+}
+
+MdmDocument::MdmDocument(const std::string& filePath) : MdmDocument(readWholeFile(filePath), filePath) {}
 
 void MdmDocument::writeToFile() const {
   writeFileAtomically(path, [this](std::ostream& out) { write(out); });

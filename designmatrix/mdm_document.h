@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsl {
@@ -29,18 +30,25 @@ struct UserAccess {
 
 class MdmDocument {
  public:
-  // Reads the file at path; a UTF-8 byte-order mark at its start is skipped.
-  // The header is read from at most seven tokens and ends after
-  // "NrOfStudies:" and its value. Then study lines are read until NrOfStudies
-  // studies are known: blank lines are skipped, and a line must hold exactly
-  // four double quotes (or six in an "MTC" document). Lines after the last
-  // study are not looked at. Absent integer keys read as 0, an absent
-  // FileVersion as -1.
-  // Throws OpenFileError ("Failed opening for reading: " + path) when the file
-  // cannot be opened, and IOError "MDM file <path>: <problem>" when a header
-  // value cannot be read, "NrOfStudies:" is missing, negative or 0, a study
-  // line lacks the quoted paths (naming its 1-based line number in the file),
-  // or the file ends before NrOfStudies study lines (naming both counts).
+  // Parses the bytes of an MDM file; a UTF-8 byte-order mark at their start
+  // is skipped. The header is read from at most seven tokens and ends after
+  // "NrOfStudies:" and its value. Then study lines are read until
+  // NrOfStudies studies are known: blank lines are skipped, and a line must
+  // hold exactly four double quotes (or six in an "MTC" document). Lines
+  // after the last study are not looked at. Absent integer keys read as 0, an
+  // absent FileVersion as -1. path names the file: it becomes the document's
+  // path (the folder relative study paths are found in) and stands in every
+  // message.
+  // Throws IOError "MDM file <path>: <problem>" when a header value cannot be
+  // read, "NrOfStudies:" is missing, negative or 0, a study line lacks the
+  // quoted paths (naming its 1-based line number), or the bytes end before
+  // NrOfStudies study lines (naming both counts).
+  static MdmDocument parse(std::string_view bytes, const std::string& path);
+
+  // Reads the file at path and parses its bytes (parse). Throws
+  // OpenFileError ("Failed opening for reading: " + path) when the file
+  // cannot be opened, IOError ("Failed reading file: " + path) when reading
+  // fails, and what parse throws.
   explicit MdmDocument(const std::string& path);
 
   // Writes the document to path, complete or not at all: labels padded to 22
@@ -109,6 +117,9 @@ class MdmDocument {
   std::vector<std::string> sdmPaths;
 
   bool isMtc() const { return TypeOfFunctionalData == "MTC"; }
+
+ private:
+  MdmDocument(std::string_view bytes, const std::string& path);
 };
 
 }  // namespace tsl

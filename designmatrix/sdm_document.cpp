@@ -39,8 +39,8 @@ bool isNumberCharacter(char c) {
 
 class SdmReader {
  public:
-  SdmReader(SdmDocument& document, std::string bytes)
-      : doc_(document), fileSize_(bytes.size()), in_(std::move(bytes)) {
+  SdmReader(SdmDocument& document, std::string_view bytes)
+      : doc_(document), fileSize_(bytes.size()), in_(std::string(bytes)) {
     in_.imbue(std::locale::classic());
   }
 
@@ -283,12 +283,16 @@ SdmDocument::SdmDocument()
       IncludesConstant(defaultEntry("IncludesConstant", false)),
       FirstConfoundPredictor(defaultEntry("FirstConfoundPredictor", 0)) {}
 
-SdmDocument::SdmDocument(const std::string& filePath) : path(filePath) {
+SdmDocument::SdmDocument(std::string_view bytes, const std::string& filePath) : path(filePath) {
   FileVersion.value = -1;
-  std::string bytes = readWholeFile(filePath);
-  dropByteOrderMark(bytes);
-  SdmReader(*this, std::move(bytes)).read();
+  SdmReader(*this, withoutByteOrderMark(bytes)).read();
 }
+
+SdmDocument SdmDocument::parse(std::string_view bytes, const std::string& filePath) {
+  return SdmDocument(bytes, filePath);
+}
+
+SdmDocument::SdmDocument(const std::string& filePath) : SdmDocument(readWholeFile(filePath), filePath) {}
 
 void SdmDocument::addPredictor(std::vector<float> column, std::string name, int r, int g, int b) {
   if (NrOfDataPoints.value < 0 || column.size() != static_cast<std::size_t>(NrOfDataPoints.value)) {

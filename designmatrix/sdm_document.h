@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/header_field.h"
@@ -20,22 +21,28 @@ class SdmDocument {
   // IncludesConstant false, FirstConfoundPredictor 0; no predictors.
   SdmDocument();
 
-  // Reads the file at path (LF or CRLF line ends; a UTF-8 byte-order mark at
-  // its start is skipped). Header keys are matched whole, in any order,
-  // unknown tokens skipped, up to and including "FirstConfoundPredictor:";
-  // each entry remembers its key column. Colours default to 0, names to
-  // "NoName". Data rows are scanned for numbers (bare integers, decimals,
-  // exponents; a sign after a digit or a decimal point starts the next
-  // value); lines of white space between rows are skipped,
+  // Parses the bytes of an SDM file (LF or CRLF line ends; a UTF-8
+  // byte-order mark at their start is skipped). Header keys are matched
+  // whole, in any order, unknown tokens skipped, up to and including
+  // "FirstConfoundPredictor:"; each entry remembers its key column. Colours
+  // default to 0, names to "NoName". Data rows are scanned for numbers (bare
+  // integers, decimals, exponents; a sign after a digit or a decimal point
+  // starts the next value); lines of white space between rows are skipped,
   // rows after NrOfDataPoints ignored; with no predictors no row is read (but
-  // NrOfDataPoints must still fit the file's size).
-  // Throws OpenFileError ("Failed opening for reading: " + path) when it
-  // cannot be opened and IOError "SDM file <path>: <problem>" when it is
-  // malformed: a missing or unreadable key, a negative count or counts the
-  // file's size cannot hold (checked before anything is sized by them), a row
-  // with another number of values than NrOfPredictors, text that is not a
-  // number or a value outside the float range (naming the 1-based data row),
-  // fewer rows than NrOfDataPoints. Never returns a partial document.
+  // NrOfDataPoints must still fit the size of bytes). path names the file:
+  // it becomes the document's path and stands in every message.
+  // Throws IOError "SDM file <path>: <problem>" when the bytes are malformed:
+  // a missing or unreadable key, a negative count or counts the bytes cannot
+  // hold (checked before anything is sized by them), a row with another
+  // number of values than NrOfPredictors, text that is not a number or a
+  // value outside the float range (naming the 1-based data row), fewer rows
+  // than NrOfDataPoints. Never returns a partial document.
+  static SdmDocument parse(std::string_view bytes, const std::string& path);
+
+  // Reads the file at path and parses its bytes (parse). Throws
+  // OpenFileError ("Failed opening for reading: " + path) when it cannot be
+  // opened, IOError ("Failed reading file: " + path) when reading fails, and
+  // what parse throws.
   explicit SdmDocument(const std::string& path);
 
   // Appends a predictor if column.size() equals NrOfDataPoints; otherwise
@@ -69,6 +76,10 @@ class SdmDocument {
   std::vector<int> red, green, blue;
   std::vector<std::string> names;
   std::vector<std::vector<float>> columns;
+
+ private:
+  // parse: every header entry starts absent, FileVersion at -1.
+  SdmDocument(std::string_view bytes, const std::string& path);
 };
 
 }  // namespace tsl

@@ -21,8 +21,9 @@ constexpr std::size_t kMaxQuotedText = 40;
 
 }  // namespace
 
-void dropByteOrderMark(std::string& bytes) {
-  if (bytes.starts_with(kByteOrderMark)) bytes.erase(0, sizeof kByteOrderMark - 1);
+std::string_view withoutByteOrderMark(std::string_view bytes) {
+  if (bytes.starts_with(kByteOrderMark)) bytes.remove_prefix(sizeof kByteOrderMark - 1);
+  return bytes;
 }
 
 std::string readWholeFile(const std::string& path) {

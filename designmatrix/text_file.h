@@ -3,12 +3,13 @@
 #define TESSEL_DESIGNMATRIX_TEXT_FILE_H
 
 #include <string>
+#include <string_view>
 
 namespace tsl {
 
-// Removes a UTF-8 byte-order mark (EF BB BF) from the start of bytes, as
-// Windows editors write one before the text; other bytes stay as they are.
-void dropByteOrderMark(std::string& bytes);
+// bytes without a UTF-8 byte-order mark (EF BB BF) at their start, as Windows
+// editors write one before the text; other bytes stay as they are.
+std::string_view withoutByteOrderMark(std::string_view bytes);
 
 // The bytes of the file at path, unchanged (line ends included). Throws
 // OpenFileError "Failed opening for reading: " + path when it cannot be opened

@@ -19,14 +19,20 @@ constexpr const char* kPositionBlockKey = "PositionInformationFromImageHeaders";
 constexpr const char* kPositionBlockEnd = "GapThickness:";
 constexpr const char* kSliceTimingKey = "SliceTimingTableSize:";
 
-// The whole file with every carriage return that precedes a line feed
-// removed, so that both line-end conventions give the same tokens and texts.
-std::string readHeaderText(const std::string& path) {
+// The file's bytes, unchanged.
+std::string readHeaderBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw OpenFileError("Failed opening for reading: " + path);
   std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   if (file.bad()) throw IOError("Failed reading FMR file: " + path);
-  dropByteOrderMark(bytes);
+  return bytes;
+}
+
+// The bytes without a byte-order mark and with every carriage return that
+// precedes a line feed removed, so that both line-end conventions give the
+// same tokens and texts.
+std::string headerText(std::string_view bytes) {
+  bytes = withoutByteOrderMark(bytes);
   std::string text;
   text.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -189,10 +195,10 @@ void readSliceTimingTable(HeaderScanner& scanner, FmrFileHeader& h) {
 
 }  // namespace
 
-FmrFileHeader readFmrFileHeader(const std::string& path, bool readData) {
+FmrFileHeader parseFmrFileHeader(std::string_view bytes, const std::string& path) {
   FmrFileHeader h;
   h.path = path;
-  const std::string text = readHeaderText(path);
+  const std::string text = headerText(bytes);
   HeaderScanner scanner(text, h);
   while (scanner.good()) {
     std::string token = scanner.nextToken();
@@ -236,6 +242,11 @@ FmrFileHeader readFmrFileHeader(const std::string& path, bool readData) {
       readSliceTimingTable(scanner, h);
     }
   }
+  return h;
+}
+
+FmrFileHeader readFmrFileHeader(const std::string& path, bool readData) {
+  FmrFileHeader h = parseFmrFileHeader(readHeaderBytes(path), path);
   if (readData) readStcData(h);
   return h;
 }

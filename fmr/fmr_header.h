@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/header_field.h"
@@ -90,10 +91,11 @@ struct FmrFileHeader {
   std::vector<Volume> voxelData;
 };
 
-// Parses the header file at path, then, when readData is true, reads the
-// run's voxel data with readStcData.
+// Parses the bytes of an FMR header file; path names the file: it becomes
+// the record's path (beside which the STC file is looked for) and stands in
+// every message. The voxel data are not read.
 //
-// The reader walks the file token by token and reads the value of every key
+// The reader walks the text token by token and reads the value of every key
 // it knows; other tokens are skipped. A value that cannot be read as its form
 // leaves the entry present with the value of the failed extraction, is noted
 // in unreadValue and ends the reading without an error. Line feeds and
@@ -101,10 +103,17 @@ struct FmrFileHeader {
 // start is skipped; numbers are read with a decimal point whatever the
 // locale.
 //
+// Throws IOError naming the file when it announces a slice timing table
+// larger than the rest of the bytes could hold.
+FmrFileHeader parseFmrFileHeader(std::string_view bytes, const std::string& path);
+
+// Reads the header file at path and parses its bytes (parseFmrFileHeader),
+// then, when readData is true, reads the run's voxel data with readStcData.
+//
 // Throws OpenFileError ("Failed opening for reading: " + path) when the file
-// cannot be opened, IOError naming the file when it announces a slice timing
-// table larger than the rest of the file could hold, and, with readData, the
-// errors of readStcData.
+// cannot be opened, IOError ("Failed reading FMR file: " + path) when reading
+// fails, what parseFmrFileHeader throws and, with readData, the errors of
+// readStcData.
 FmrFileHeader readFmrFileHeader(const std::string& path, bool readData);
 
 }  // namespace tsl

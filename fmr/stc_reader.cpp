@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/io_error.h"
@@ -89,6 +90,27 @@ std::string describeSize(const FmrFileHeader& header, const StcLayout& layout) {
          std::to_string(layout.bytesPerValue()) + " bytes";
 }
 
+// The STC file's size must be the one its header announces.
+void checkSize(const FmrFileHeader& header, const StcLayout& layout, std::uint64_t size) {
+  if (size != layout.expectedBytes) {
+    throw IOError("STC file " + layout.path + " holds " + std::to_string(size) + " bytes, but its header " +
+                  header.path + " announces " + std::to_string(layout.expectedBytes) + " bytes (" +
+                  describeSize(header, layout) + ")");
+  }
+}
+
+// The bytes of an STC file whose size has been checked against the layout:
+// the file itself, or its bytes in memory.
+class StcSource {
+ public:
+  virtual ~StcSource() = default;
+  // Moves to byte offset of the file. REQUIRES: offset <= the file's size.
+  virtual void seek(std::uint64_t offset) = 0;
+  // The next count bytes; throws IOError naming the STC file when they
+  // cannot be read.
+  virtual void read(char* bytes, std::size_t count) = 0;
+};
+
 // glibc opens a folder for reading, and seeking to its end then reports a
 // size of 2^63 - 1 bytes; a folder is an STC file that does not open.
 bool isFolder(const std::string& path) {
@@ -96,8 +118,8 @@ bool isFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ignored);
 }
 
-// The open STC file, its size checked against the layout.
-class StcFile {
+// The open STC file.
+class StcFile final : public StcSource {
  public:
   StcFile(const FmrFileHeader& header, const StcLayout& layout)
       : path_(layout.path), in_(layout.path, std::ios::binary) {
@@ -106,19 +128,15 @@ class StcFile {
     const std::streamoff size = in_.tellg();
     in_.seekg(0, std::ios::beg);
     if (size < 0 || !in_) throw IOError("Failed reading STC file: " + path_);
-    if (static_cast<std::uint64_t>(size) != layout.expectedBytes) {
-      throw IOError("STC file " + path_ + " holds " + std::to_string(size) + " bytes, but its header " +
-                    header.path + " announces " + std::to_string(layout.expectedBytes) + " bytes (" +
-                    describeSize(header, layout) + ")");
-    }
+    checkSize(header, layout, static_cast<std::uint64_t>(size));
   }
 
-  void seek(std::uint64_t offset) {
+  void seek(std::uint64_t offset) override {
     in_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
     if (!in_) throw IOError("Failed reading STC file: " + path_);
   }
 
-  void read(char* bytes, std::size_t count) {
+  void read(char* bytes, std::size_t count) override {
     in_.read(bytes, static_cast<std::streamsize>(count));
     if (static_cast<std::size_t>(in_.gcount()) != count) {
       throw IOError("Failed reading STC file: " + path_);
@@ -128,6 +146,31 @@ class StcFile {
  private:
   std::string path_;
   std::ifstream in_;
+};
+
+// The STC file's bytes in memory.
+class StcBytes final : public StcSource {
+ public:
+  StcBytes(const FmrFileHeader& header, const StcLayout& layout, std::string_view bytes)
+      : path_(layout.path), bytes_(bytes) {
+    checkSize(header, layout, bytes.size());
+  }
+
+  // Kept within the bytes, so that read's bound cannot wrap around.
+  void seek(std::uint64_t offset) override {
+    at_ = static_cast<std::size_t>(std::min<std::uint64_t>(offset, bytes_.size()));
+  }
+
+  void read(char* bytes, std::size_t count) override {
+    if (count > bytes_.size() - at_) throw IOError("Failed reading STC file: " + path_);
+    std::copy_n(bytes_.data() + at_, count, bytes);
+    at_ += count;
+  }
+
+ private:
+  std::string path_;
+  std::string_view bytes_;
+  std::size_t at_ = 0;
 };
 
 // Little-endian values to floats, assembled byte by byte so that the result
@@ -148,16 +191,8 @@ void decode(const char* bytes, std::size_t count, bool floats, float* out) {
   }
 }
 
-}  // namespace
-
-std::string stcPathOf(const FmrFileHeader& header) {
-  return directoryOf(header.path) + header.Prefix.value + ".stc";
-}
-
-void readStcData(FmrFileHeader& header) {
-  const StcLayout layout = layoutOf(header);
-  StcFile file(header, layout);
-
+// The whole run, every volume in time order.
+std::vector<Volume> readRun(const StcLayout& layout, StcSource& source) {
   std::vector<Volume> data;
   data.reserve(layout.volumes);
   for (std::size_t t = 0; t < layout.volumes; ++t) data.emplace_back(layout.dims);
@@ -170,7 +205,7 @@ void readStcData(FmrFileHeader& header) {
     for (std::size_t z = 0; z < static_cast<std::size_t>(layout.dims.z); ++z) {
       for (std::size_t first = 0; first < layout.volumes; first += imagesPerBlock) {
         const std::size_t images = std::min(imagesPerBlock, layout.volumes - first);
-        file.read(block.data(), images * imageBytes);
+        source.read(block.data(), images * imageBytes);
         for (std::size_t i = 0; i < images; ++i) {
           decode(block.data() + i * imageBytes, layout.imageValues, layout.floats,
                  data[first + i].data() + z * layout.imageValues);
@@ -178,25 +213,60 @@ void readStcData(FmrFileHeader& header) {
       }
     }
   }
-  header.voxelData = std::move(data);
+  return data;
 }
 
-Volume readFirstVolume(const FmrFileHeader& header) {
-  const StcLayout layout = layoutOf(header);
+// The layout of a run that has a first volume.
+StcLayout firstVolumeLayoutOf(const FmrFileHeader& header) {
+  StcLayout layout = layoutOf(header);
   if (layout.volumes == 0) {
     throw IOError("FMR file " + header.path + ": NrOfVolumes is 0, the run has no first volume");
   }
-  StcFile file(header, layout);
+  return layout;
+}
+
+// The first image of every slice.
+Volume readFirstImages(const StcLayout& layout, StcSource& source) {
   Volume volume(layout.dims);
   const std::size_t imageBytes = layout.imageBytes();
   std::vector<char> image(imageBytes);
   const std::uint64_t sliceBytes = std::uint64_t{imageBytes} * layout.volumes;
   for (std::size_t z = 0; z < static_cast<std::size_t>(layout.dims.z); ++z) {
-    file.seek(z * sliceBytes);
-    file.read(image.data(), imageBytes);
+    source.seek(z * sliceBytes);
+    source.read(image.data(), imageBytes);
     decode(image.data(), layout.imageValues, layout.floats, volume.data() + z * layout.imageValues);
   }
   return volume;
+}
+
+}  // namespace
+
+std::string stcPathOf(const FmrFileHeader& header) {
+  return directoryOf(header.path) + header.Prefix.value + ".stc";
+}
+
+void readStcData(FmrFileHeader& header) {
+  const StcLayout layout = layoutOf(header);
+  StcFile file(header, layout);
+  header.voxelData = readRun(layout, file);
+}
+
+void readStcData(FmrFileHeader& header, std::string_view stcBytes) {
+  const StcLayout layout = layoutOf(header);
+  StcBytes bytes(header, layout, stcBytes);
+  header.voxelData = readRun(layout, bytes);
+}
+
+Volume readFirstVolume(const FmrFileHeader& header) {
+  const StcLayout layout = firstVolumeLayoutOf(header);
+  StcFile file(header, layout);
+  return readFirstImages(layout, file);
+}
+
+Volume readFirstVolume(const FmrFileHeader& header, std::string_view stcBytes) {
+  const StcLayout layout = firstVolumeLayoutOf(header);
+  StcBytes bytes(header, layout, stcBytes);
+  return readFirstImages(layout, bytes);
 }
 
 }  // namespace tsl

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "fmr/fmr_header.h"
 #include "motion/volume.h"
@@ -36,11 +37,20 @@ std::string stcPathOf(const FmrFileHeader& header);
 // data are left as they were.
 void readStcData(FmrFileHeader& header);
 
+// readStcData on the bytes of the STC file, already in memory: the same
+// checks and messages, the file named stcPathOf(header) in them; no file is
+// opened.
+void readStcData(FmrFileHeader& header, std::string_view stcBytes);
+
 // The first time point of the run alone: the first image of every slice,
 // read with the same checks as readStcData (the whole file's size included),
 // without loading the rest of the run. Throws IOError naming the FMR file when
 // NrOfVolumes is 0, since such a run has no first volume.
 Volume readFirstVolume(const FmrFileHeader& header);
+
+// readFirstVolume on the bytes of the STC file, already in memory, as
+// readStcData(header, stcBytes) reads them.
+Volume readFirstVolume(const FmrFileHeader& header, std::string_view stcBytes);
 
 }  // namespace tsl
 

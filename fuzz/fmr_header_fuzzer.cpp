@@ -1,15 +1,14 @@
-// Fuzz target of the FMR header reader, without the voxel data: the STC file
-// is never touched. A record that reads must hold a slice timing table of
-// at least the announced size and no voxel data. A repeated
-// "SliceTimingTableSize:" appends a second table to the first (file order),
-// so the table may hold more than the last size.
+// Fuzz target of the FMR header reader, without the voxel data. A record that
+// reads must hold a slice timing table of at least the announced size and no
+// voxel data. A repeated "SliceTimingTableSize:" appends a second table to the
+// first (file order), so the table may hold more than the last size.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
 
 #include "fmr/fmr_header.h"
-#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_findings.h"
 
 namespace {
 
@@ -20,9 +19,8 @@ constexpr std::size_t kMaxInputBytes = 16 * 1024;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInputBytes) return -1;
-  const std::string path = tsl::fuzz::writeScratchFile("input.fmr", data, size);
   try {
-    const tsl::FmrFileHeader header = tsl::readFmrFileHeader(path, false);
+    const tsl::FmrFileHeader header = tsl::parseFmrFileHeader(tsl::fuzz::bytesOf(data, size), "input.fmr");
     if (!header.voxelData.empty()) tsl::fuzz::fail("voxel data read although not asked for");
     const auto& tableSize = header.SliceTimingTableSize;
     const std::size_t expected =

@@ -1,12 +1,15 @@
 // Fuzz target of the MDM reader (the reader alone: relocation asks the host).
-// A document that reads is written back and read again: the same studies.
+// A document that reads is written back and must read again, with the same
+// studies.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "designmatrix/mdm_document.h"
-#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_findings.h"
 
 namespace {
 
@@ -25,20 +28,27 @@ void checkInvariant(const tsl::MdmDocument& document) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInputBytes) return -1;
-  const std::string path = tsl::fuzz::writeScratchFile("input.mdm", data, size);
+  std::optional<tsl::MdmDocument> parsed;
   try {
-    tsl::MdmDocument document(path);
-    checkInvariant(document);
-    document.path = tsl::fuzz::scratchPath("again.mdm");
-    document.writeToFile();
-    const tsl::MdmDocument reread(document.path);
+    parsed.emplace(tsl::MdmDocument::parse(tsl::fuzz::bytesOf(data, size), "input.mdm"));
+  } catch (const std::exception& error) {
+    tsl::fuzz::checkRefusal(error, "input.mdm");
+    return 0;
+  }
+  const tsl::MdmDocument& document = *parsed;
+  checkInvariant(document);
+
+  std::ostringstream written;
+  document.write(written);
+  try {
+    const tsl::MdmDocument reread = tsl::MdmDocument::parse(written.str(), "again.mdm");
     checkInvariant(reread);
     if (reread.sdmPaths != document.sdmPaths || reread.dataPaths != document.dataPaths ||
         reread.leadingPaths != document.leadingPaths || reread.NrOfStudies != document.NrOfStudies) {
       tsl::fuzz::fail("written document reads back differently");
     }
   } catch (const std::exception& error) {
-    tsl::fuzz::checkRefusal(error, ".mdm");
+    tsl::fuzz::fail(std::string("written document does not read back: ") + error.what());
   }
   return 0;
 }

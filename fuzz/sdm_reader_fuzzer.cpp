@@ -1,5 +1,5 @@
 // Fuzz target of the SDM reader. An input that reads is written back and read
-// again: the writer must produce a file its own reader takes, with the same
+// again: the writer must produce bytes its own reader takes, with the same
 // counts and names, and the document must keep its invariant.
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "designmatrix/sdm_document.h"
-#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_findings.h"
 
 namespace {
 
@@ -30,10 +30,9 @@ void checkInvariant(const tsl::SdmDocument& document, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInputBytes) return -1;
-  const std::string path = tsl::fuzz::writeScratchFile("input.sdm", data, size);
   tsl::SdmDocument document;
   try {
-    document = tsl::SdmDocument(path);
+    document = tsl::SdmDocument::parse(tsl::fuzz::bytesOf(data, size), "input.sdm");
   } catch (const std::exception& error) {
     tsl::fuzz::checkRefusal(error, "input.sdm");
     return 0;
@@ -48,9 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::ostringstream written;
   document.write(written);
-  const std::string again = tsl::fuzz::writeScratchFile("again.sdm", written.str());
   try {
-    const tsl::SdmDocument reread(again);
+    const tsl::SdmDocument reread = tsl::SdmDocument::parse(written.str(), "again.sdm");
     checkInvariant(reread, "after writing and reading again");
     if (reread.NrOfPredictors.value != document.NrOfPredictors.value ||
         reread.NrOfDataPoints.value != document.NrOfDataPoints.value || reread.names != document.names ||

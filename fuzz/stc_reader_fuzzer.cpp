@@ -9,10 +9,11 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "fmr/fmr_header.h"
 #include "fmr/stc_reader.h"
-#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_findings.h"
 
 namespace {
 
@@ -62,11 +63,10 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0 || size > kMaxInputBytes) return -1;
   const Layout& layout = kLayouts[data[0] % kLayouts.size()];
-  const std::string fmrPath = tsl::fuzz::writeScratchFile("run.fmr", headerText(layout));
-  tsl::fuzz::writeScratchFile("run.stc", data + 1, size - 1);
-  tsl::FmrFileHeader header;
+  const std::string_view stcBytes = tsl::fuzz::bytesOf(data + 1, size - 1);
+  tsl::FmrFileHeader header = tsl::parseFmrFileHeader(headerText(layout), "run.fmr");
   try {
-    header = tsl::readFmrFileHeader(fmrPath, true);
+    tsl::readStcData(header, stcBytes);
   } catch (const std::exception& error) {
     tsl::fuzz::checkRefusal(error, "run.");
     return 0;
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (layout.volumes == 0) return 0;
   try {
-    const tsl::Volume first = tsl::readFirstVolume(header);
+    const tsl::Volume first = tsl::readFirstVolume(header, stcBytes);
     const auto& whole = header.voxelData.front();
     if (!(first.dim == whole.dim) || first.size() != whole.size()) tsl::fuzz::fail("first volume of the wrong grid");
     for (std::size_t i = 0; i < first.size(); ++i) {

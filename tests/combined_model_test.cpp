@@ -7,24 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_helpers.h"
+
 namespace tsl::testing {
 namespace {
 
 // A model of 5 data points whose values, names and colours tell its
-// predictors apart.
+// predictors apart, also from those of the other models.
 SdmDocument model(const std::string& path, int predictors, float scale) {
-  SdmDocument doc;
-  doc.path = path;
-  doc.NrOfPredictors.value = predictors;
-  doc.NrOfDataPoints.value = 5;
+  std::vector<std::vector<float>> columns;
   for (int p = 0; p < predictors; ++p) {
     std::vector<float> column;
     for (int i = 0; i < 5; ++i) column.push_back(scale * static_cast<float>((p + 1) * (i - 2)) - 0.125f);
-    doc.columns.push_back(column);
-    doc.names.push_back(path.substr(0, 4).append(std::to_string(p)));
-    doc.red.push_back(p);
-    doc.green.push_back(static_cast<int>(scale));
-    doc.blue.push_back(7 - p);
+    columns.push_back(column);
+  }
+  SdmDocument doc = test::sdmOf(columns, path);
+  for (std::size_t p = 0; p < columns.size(); ++p) {
+    doc.names[p] = path.substr(0, 4).append(std::to_string(p));
+    doc.green[p] = static_cast<int>(scale);
+    doc.blue[p] = 7 - static_cast<int>(p);
   }
   return doc;
 }
@@ -75,17 +76,9 @@ TEST(CombinedModel, RefusesModelsThatDoNotFit) {
   SdmDocument shorter = model("spik.sdm", 1, 4.0f);
   shorter.NrOfDataPoints.value = 4;
   shorter.columns[0].pop_back();
-  auto errorOf = [](const std::vector<SdmDocument>& models) -> std::string {
-    try {
-      combineModels(models);
-    } catch (const std::invalid_argument& e) {
-      return e.what();
-    }
-    return "no exception";
-  };
-  EXPECT_EQ(errorOf({model("detr.sdm", 2, 1.0f), shorter}),
-            "SDM file spik.sdm: NrOfDataPoints is 4, the models it is combined with have 5");
-  EXPECT_EQ(errorOf({}), "No models to combine");
+  EXPECT_THROW_MSG(combineModels({model("detr.sdm", 2, 1.0f), shorter}), std::invalid_argument,
+                   "SDM file spik.sdm: NrOfDataPoints is 4, the models it is combined with have 5");
+  EXPECT_THROW_MSG(combineModels({}), std::invalid_argument, "No models to combine");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "designmatrix/io_error.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -37,25 +38,20 @@ TEST(AtomicFile, FailuresLeaveTheTargetUntouchedAndNoTemporaryBehind) {
   writeFile(target, "original bytes\r\n");
 
   // The body fails half-way: its exception comes through unchanged.
-  EXPECT_THROW(writeFileAtomically(target,
-                                   [](std::ostream& out) {
-                                     out << "partial";
-                                     throw std::logic_error("body failed");
-                                   }),
-               std::logic_error);
+  const auto throwing = [](std::ostream& out) {
+    out << "partial";
+    throw std::logic_error("body failed");
+  };
+  EXPECT_THROW_MSG(writeFileAtomically(target, throwing), std::logic_error, "body failed");
   EXPECT_EQ(readFile(target), "original bytes\r\n");
   EXPECT_EQ(entriesIn(dir.path()), 1u);
 
   // The stream reports an error (as a full disk would).
-  try {
-    writeFileAtomically(target, [](std::ostream& out) {
-      out << "partial";
-      out.setstate(std::ios::badbit);
-    });
-    FAIL() << "no exception";
-  } catch (const IOError& error) {
-    EXPECT_EQ(std::string(error.what()), "Failed writing file: " + target);
-  }
+  const auto failing = [](std::ostream& out) {
+    out << "partial";
+    out.setstate(std::ios::badbit);
+  };
+  EXPECT_THROW_MSG(writeFileAtomically(target, failing), IOError, "Failed writing file: " + target);
   EXPECT_EQ(readFile(target), "original bytes\r\n");
   EXPECT_EQ(entriesIn(dir.path()), 1u);
 
@@ -63,23 +59,15 @@ TEST(AtomicFile, FailuresLeaveTheTargetUntouchedAndNoTemporaryBehind) {
   const std::string folder = dir.file("folder.sdm");
   fs::create_directory(folder);
   fs::create_directory(folder + "/inside");
-  try {
-    writeFileAtomically(folder, [](std::ostream& out) { out << "x"; });
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + folder);
-  }
+  EXPECT_THROW_MSG(writeFileAtomically(folder, [](std::ostream& out) { out << "x"; }), std::runtime_error,
+                   "Cannot Create file: " + folder);
   EXPECT_TRUE(fs::is_directory(folder + "/inside"));
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 
   // A parent that is a regular file: nothing can be created there at all.
   const std::string below = target + "/child.sdm";
-  try {
-    writeFileAtomically(below, [](std::ostream& out) { out << "x"; });
-    FAIL() << "no exception";
-  } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + below);
-  }
+  EXPECT_THROW_MSG(writeFileAtomically(below, [](std::ostream& out) { out << "x"; }), std::runtime_error,
+                   "Cannot Create file: " + below);
   EXPECT_EQ(readFile(target), "original bytes\r\n");
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 }
@@ -102,12 +90,7 @@ TEST(FileSet, PutsEveryFileInPlaceOrNone) {
     files.add(third, text("new third"));
     EXPECT_TRUE(files.remove(stale));
     EXPECT_EQ(readFile(first), "earlier first");  // nothing changes before commit
-    try {
-      files.commit();
-      FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-      EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + third);
-    }
+    EXPECT_THROW_MSG(files.commit(), std::runtime_error, "Cannot Create file: " + third);
   }
   EXPECT_EQ(readFile(first), "earlier first");
   EXPECT_FALSE(fs::exists(second));

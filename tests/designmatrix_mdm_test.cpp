@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/io_error.h"
 #include "designmatrix/motion_parameter_source.h"
 #include "examples/motion_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -42,25 +44,6 @@ class MdmFiles : public ::testing::Test {
   MdmDocument read(const std::string& text, const std::string& name = "study.mdm") {
     writeFile(dir.file(name), text);
     return MdmDocument(dir.file(name));
-  }
-
-  std::string refusal(const std::string& text) {
-    try {
-      read(text);
-    } catch (const IOError& error) {
-      return error.what();
-    }
-    return "";
-  }
-
-  // The message loadDesignMatrices throws for path; "" when it returns.
-  std::string loadingError(const std::string& path) {
-    try {
-      loadDesignMatrices(path, user);
-    } catch (const std::exception& error) {
-      return error.what();
-    }
-    return "";
   }
 
   // A motion SDM of the host with the given number of volumes.
@@ -119,6 +102,17 @@ TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
   EXPECT_EQ(sparse.TypeOfFunctionalData, "");
 }
 
+// Bytes in memory read as the file holding them; the name given is the
+// document's path and names it in messages. Only the bytes given are read.
+TEST_F(MdmFiles, ParsesBytesInMemoryAsTheirFile) {
+  const std::string text = std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
+  const MdmDocument parsed = MdmDocument::parse("\xEF\xBB\xBF" + text, "D:/lists/study.mdm");
+  EXPECT_EQ(parsed.path, "D:/lists/study.mdm");
+  EXPECT_EQ(written(parsed), written(read(text)));
+  EXPECT_THROW_MSG(MdmDocument::parse(std::string_view(text).substr(0, text.find("\"r2.fmr\"")), "D:/cut.mdm"),
+                   IOError, "MDM file D:/cut.mdm: NrOfStudies is 2, but the file lists 1 study");
+}
+
 TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {
   MdmDocument document = read(
       "\nFileVersion: 3\nTypeOfFunctionalData: MTC\nNrOfStudies: 3\n"
@@ -142,29 +136,31 @@ TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {
 
 TEST_F(MdmFiles, BrokenFilesNameTheFile) {
   const std::string p = "MDM file " + dir.file("study.mdm") + ": ";
-  EXPECT_EQ(refusal(""), p + "missing header key NrOfStudies");
-  EXPECT_EQ(refusal("FileVersion: 3\n\"d\" \"s\"\n"), p + "missing header key NrOfStudies");
+  EXPECT_THROW_MSG(read(""), IOError, p + "missing header key NrOfStudies");
+  EXPECT_THROW_MSG(read("FileVersion: 3\n\"d\" \"s\"\n"), IOError, p + "missing header key NrOfStudies");
   // Seven tokens before the key end the header.
-  EXPECT_EQ(refusal("a b c d e f g NrOfStudies: 1\n\"d\" \"s\"\n"), p + "missing header key NrOfStudies");
+  EXPECT_THROW_MSG(read("a b c d e f g NrOfStudies: 1\n\"d\" \"s\"\n"), IOError, p + "missing header key NrOfStudies");
   EXPECT_EQ(read("a b c d e f NrOfStudies: 1\n\"d\" \"s\"\n").sdmPaths, std::vector<std::string>{"s"});
-  EXPECT_EQ(refusal("NrOfStudies: x\n"), p + "value of NrOfStudies cannot be read as an integer");
-  EXPECT_EQ(refusal("FileVersion: v3\nNrOfStudies: 1\n"), p + "value of FileVersion cannot be read as an integer");
-  EXPECT_EQ(refusal("TypeOfFunctionalData:"), p + "value of TypeOfFunctionalData is missing");
-  EXPECT_EQ(refusal("NrOfStudies: -2\n"), p + "NrOfStudies is negative (-2)");
-  EXPECT_EQ(refusal("NrOfStudies: 0\n\"d\" \"s\"\n"), p + "NrOfStudies is 0, the file lists no studies");
-  EXPECT_EQ(refusal("NrOfStudies: 2000000000\n"), p + "NrOfStudies is 2000000000, but the file lists 0 studies");
-  EXPECT_THROW(MdmDocument(dir.file("absent.mdm")), OpenFileError);
+  EXPECT_THROW_MSG(read("NrOfStudies: x\n"), IOError, p + "value of NrOfStudies cannot be read as an integer");
+  EXPECT_THROW_MSG(read("FileVersion: v3\nNrOfStudies: 1\n"), IOError,
+                   p + "value of FileVersion cannot be read as an integer");
+  EXPECT_THROW_MSG(read("TypeOfFunctionalData:"), IOError, p + "value of TypeOfFunctionalData is missing");
+  EXPECT_THROW_MSG(read("NrOfStudies: -2\n"), IOError, p + "NrOfStudies is negative (-2)");
+  EXPECT_THROW_MSG(read("NrOfStudies: 0\n\"d\" \"s\"\n"), IOError, p + "NrOfStudies is 0, the file lists no studies");
+  EXPECT_THROW_MSG(read("NrOfStudies: 2000000000\n"), IOError,
+                   p + "NrOfStudies is 2000000000, but the file lists 0 studies");
+  EXPECT_THROW_MSG(MdmDocument absent(dir.file("absent.mdm")), OpenFileError,
+                   "Failed opening for reading: " + dir.file("absent.mdm"));
 
   // Every truncated prefix of a valid file reads or is refused with its name.
   const std::string valid = std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
   for (std::size_t length = 0; length <= valid.size(); ++length) {
-    writeFile(dir.file("cut.mdm"), valid.substr(0, length));
     try {
-      const MdmDocument document(dir.file("cut.mdm"));
+      const MdmDocument document = MdmDocument::parse(std::string_view(valid).substr(0, length), "D:/cut.mdm");
       EXPECT_EQ(document.dataPaths.size(), document.sdmPaths.size());
       EXPECT_FALSE(document.sdmPaths.empty());
     } catch (const IOError& error) {
-      EXPECT_NE(std::string(error.what()).find(dir.file("cut.mdm")), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("D:/cut.mdm"), std::string::npos) << error.what();
     }
   }
 }
@@ -185,14 +181,14 @@ TEST_F(MdmFiles, StudyLinesAreReadOrRefusedByNumber) {
 
   // NrOfStudies stands on line 11.
   const std::string header = std::string(kHeader) + "3\n";
-  EXPECT_EQ(refusal(header + "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\n\"C:/a/r2.fmr\"\n\"r3.fmr\" \"r3.sdm\"\n"),
-            p + "line 14 does not name a data file and an SDM file in double quotes");
-  EXPECT_EQ(refusal(header + "\n\"l.srf\" \"m.mtc\" \"s.sdm\"\n"),
-            p + "line 13 does not name a data file and an SDM file in double quotes");
-  EXPECT_EQ(refusal("\xEF\xBB\xBFNrOfStudies: 2\r\n\"d\" \"s\" ;\r\n\"unclosed\" \"s2\r\n"),
-            p + "line 3 does not name a data file and an SDM file in double quotes");
-  EXPECT_EQ(refusal(header + studies + "\n\n"), p + "NrOfStudies is 3, but the file lists 2 studies");
-  EXPECT_EQ(refusal(header + "\n\"d\" \"s\"\n"), p + "NrOfStudies is 3, but the file lists 1 study");
+  EXPECT_THROW_MSG(read(header + "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\n\"C:/a/r2.fmr\"\n\"r3.fmr\" \"r3.sdm\"\n"),
+                   IOError, p + "line 14 does not name a data file and an SDM file in double quotes");
+  EXPECT_THROW_MSG(read(header + "\n\"l.srf\" \"m.mtc\" \"s.sdm\"\n"), IOError,
+                   p + "line 13 does not name a data file and an SDM file in double quotes");
+  EXPECT_THROW_MSG(read("\xEF\xBB\xBFNrOfStudies: 2\r\n\"d\" \"s\" ;\r\n\"unclosed\" \"s2\r\n"), IOError,
+                   p + "line 3 does not name a data file and an SDM file in double quotes");
+  EXPECT_THROW_MSG(read(header + studies + "\n\n"), IOError, p + "NrOfStudies is 3, but the file lists 2 studies");
+  EXPECT_THROW_MSG(read(header + "\n\"d\" \"s\"\n"), IOError, p + "NrOfStudies is 3, but the file lists 1 study");
 }
 
 TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
@@ -266,12 +262,8 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
 
   // A cancelled relocation ends loading with the reader's error on the missing SDM.
   dialogAnswers = {""};
-  try {
-    loadDesignMatrices(mdmPath, user);
-    FAIL() << "no exception";
-  } catch (const OpenFileError& error) {
-    EXPECT_EQ(std::string(error.what()), "Failed opening for reading: " + oldRoot + "/sub/run1_3DMC.sdm");
-  }
+  EXPECT_THROW_MSG(loadDesignMatrices(mdmPath, user), OpenFileError,
+                   "Failed opening for reading: " + oldRoot + "/sub/run1_3DMC.sdm");
 
   dialogCalls.clear();
   dialogAnswers = {newRoot + "/sub/run1_3DMC.sdm"};
@@ -305,9 +297,10 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
            {root + "/old/anna/run1.fmr", root + "/old/bert/run1.fmr"});
   const std::string original = readFile(mdmPath);
   dialogAnswers = {root + "/new/s01/run1_3DMC.sdm"};
-  EXPECT_EQ(loadingError(mdmPath), "MDM file " + mdmPath + ": study 2 (" + root +
-                                             "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies "
-                                             "from \"" + root + "/old/anna\" to \"" + root + "/new/s01\"");
+  EXPECT_THROW_MSG(loadDesignMatrices(mdmPath, user), IOError,
+                   "MDM file " + mdmPath + ": study 2 (" + root +
+                       "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies from \"" + root +
+                       "/old/anna\" to \"" + root + "/new/s01\"");
   EXPECT_EQ(readFile(mdmPath), original);
   EXPECT_EQ(logged, "");
 
@@ -355,7 +348,8 @@ TEST_F(MdmFiles, RelocationBoundaries) {
   writeMdm(partly, {root + "/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
   const std::string partlyBytes = readFile(partly);
   dialogCalls.clear();
-  EXPECT_EQ(loadingError(partly), "Failed opening for reading: " + root + "/gone/run2_3DMC.sdm");
+  EXPECT_THROW_MSG(loadDesignMatrices(partly, user), OpenFileError,
+                   "Failed opening for reading: " + root + "/gone/run2_3DMC.sdm");
   EXPECT_TRUE(dialogCalls.empty());
   EXPECT_EQ(readFile(partly), partlyBytes);
 }
@@ -380,7 +374,7 @@ TEST_F(MdmFiles, RelativeStudiesAreFoundBesideTheMdm) {
 
   const std::string elsewhere = dir.file("elsewhere.mdm");
   writeMdm(elsewhere, {"run1_3DMC.sdm"}, {"run1.fmr"});
-  EXPECT_EQ(loadingError(elsewhere), "Failed opening for reading: run1_3DMC.sdm");
+  EXPECT_THROW_MSG(loadDesignMatrices(elsewhere, user), OpenFileError, "Failed opening for reading: run1_3DMC.sdm");
   EXPECT_EQ(dialogCalls.size(), 1u);
 }
 
@@ -416,22 +410,12 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   five.NrOfDataPoints.value = 1;
   for (int k = 0; k < 5; ++k) five.addPredictor({0.0f}, "p", 0, 0, 0);
   five.writeToFile(dir.file("five.sdm"));
-  try {
-    loadDesignMatrices(dir.file("five.sdm"), user);
-    FAIL() << "no exception";
-  } catch (const IOError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "SDM file " + dir.file("five.sdm") + ": holds 5 predictors, the six motion parameters need 6");
-  }
+  EXPECT_THROW_MSG(loadDesignMatrices(dir.file("five.sdm"), user), IOError,
+                   "SDM file " + dir.file("five.sdm") + ": holds 5 predictors, the six motion parameters need 6");
   SdmDocument shortColumn = single[0];
   shortColumn.columns[2].pop_back();
-  try {
-    requireMotionParameters(shortColumn);
-    FAIL() << "no exception";
-  } catch (const IOError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "SDM file " + run2 + ": predictor 3 holds 4 values, NrOfDataPoints is 5");
-  }
+  EXPECT_THROW_MSG(requireMotionParameters(shortColumn), IOError,
+                   "SDM file " + run2 + ": predictor 3 holds 4 values, NrOfDataPoints is 5");
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "designmatrix/io_error.h"
 #include "examples/motion_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -34,16 +36,6 @@ class SdmFiles : public ::testing::Test {
     const std::string file = dir.file(name);
     writeFile(file, text);
     return SdmDocument(file);
-  }
-
-  // The IOError message of reading text, or "" when it reads.
-  std::string refusal(const std::string& text, const std::string& name = "doc.sdm") {
-    try {
-      read(text, name);
-    } catch (const IOError& error) {
-      return error.what();
-    }
-    return "";
   }
 
   std::string prefix(const std::string& name = "doc.sdm") { return "SDM file " + dir.file(name) + ": "; }
@@ -131,6 +123,21 @@ TEST_F(SdmFiles, ReadsTheHostsMotionFileExactly) {
   EXPECT_EQ(written(marked), written(motion));
 }
 
+// Bytes in memory read as the file holding them; the name given is the
+// document's path and names it in messages. Only the bytes given are read.
+TEST_F(SdmFiles, ParsesBytesInMemoryAsTheirFile) {
+  const std::string text = hostMotionSdmText({{0.5f, -0.25f, 0.125f, 1.5f, -2.0f, 0.75f},
+                                              {0.0310625f, -0.000387509f, 5.806e-05f, -12.5f, 3.0f, 123.456f},
+                                              {1.25f, 0.5f, -0.0457031f, 2.5f, -0.000387509f, -1.0f}});
+  const SdmDocument parsed = SdmDocument::parse("\xEF\xBB\xBF" + text, "C:/runs/run1_3DMC.sdm");
+  EXPECT_EQ(parsed.path, "C:/runs/run1_3DMC.sdm");
+  EXPECT_EQ(written(parsed), written(read(text, "run1_3DMC.sdm")));
+
+  const std::string rows = twoPredictors(2) + " 1.0  2.0\n 3.0  4.0\n";
+  EXPECT_THROW_MSG(SdmDocument::parse(std::string_view(rows).substr(0, rows.rfind(" 3.0")), "cut.sdm"), IOError,
+                   "SDM file cut.sdm: holds 1 data rows, the header announces 2");
+}
+
 TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {
   auto values = [&](const std::string& row) {
     const SdmDocument document = read(twoPredictors(1) + row + "\n");
@@ -153,22 +160,28 @@ TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {
 
 TEST_F(SdmFiles, MalformedDataRowsNameTheFileAndTheRow) {
   const std::string p = prefix();
-  EXPECT_EQ(refusal(twoPredictors(3) + " 1.0  2.0\n 1.0\n"), p + "data row 2 holds 1 values, expected 2");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  2.0\n1 2 3\n"), p + "data row 2 holds 3 values, expected 2");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  abc\n"), p + "data row 1 holds \"abc\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  0.5x\n"), p + "data row 1 holds \"0.5x\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  nan\n"), p + "data row 1 holds \"nan\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  1e\n"), p + "data row 1 holds \"1e\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  --1\n"), p + "data row 1 holds \"--1\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  2.0\n 1.0  .\n"), p + "data row 2 holds \".\", which is not a number");
-  EXPECT_EQ(refusal(twoPredictors(2) + " 1.0  2.0\n 1e39  0\n"),
-            p + "data row 2 holds \"1e39\", which is outside the float range");
-  EXPECT_EQ(refusal(twoPredictors(1) + " 1.0  " + std::string(50, 'x') + "\n"),
-            p + "data row 1 holds \"" + std::string(40, 'x') + "...\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(3) + " 1.0  2.0\n 1.0\n"), IOError, p + "data row 2 holds 1 values, expected 2");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n1 2 3\n"), IOError, p + "data row 2 holds 3 values, expected 2");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  abc\n"), IOError,
+                   p + "data row 1 holds \"abc\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  0.5x\n"), IOError,
+                   p + "data row 1 holds \"0.5x\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  nan\n"), IOError,
+                   p + "data row 1 holds \"nan\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  1e\n"), IOError,
+                   p + "data row 1 holds \"1e\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  --1\n"), IOError,
+                   p + "data row 1 holds \"--1\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n 1.0  .\n"), IOError,
+                   p + "data row 2 holds \".\", which is not a number");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n 1e39  0\n"), IOError,
+                   p + "data row 2 holds \"1e39\", which is outside the float range");
+  EXPECT_THROW_MSG(read(twoPredictors(1) + " 1.0  " + std::string(50, 'x') + "\n"), IOError,
+                   p + "data row 1 holds \"" + std::string(40, 'x') + "...\", which is not a number");
   // Too few rows; blank lines between rows do not count; rows after the
   // announced count are never looked at.
-  EXPECT_EQ(refusal(twoPredictors(3) + " 1.0  2.0\n\n   \n 3.0  4.0\n"),
-            p + "holds 2 data rows, the header announces 3");
+  EXPECT_THROW_MSG(read(twoPredictors(3) + " 1.0  2.0\n\n   \n 3.0  4.0\n"), IOError,
+                   p + "holds 2 data rows, the header announces 3");
   const SdmDocument blanks = read(twoPredictors(2) + "\n 1.0  2.0\n \t\n\n 3.0  4.0\nnot read\n");
   EXPECT_EQ(blanks.columns[0], (std::vector<float>{1.0f, 3.0f}));
   EXPECT_EQ(blanks.columns[1], (std::vector<float>{2.0f, 4.0f}));
@@ -205,39 +218,44 @@ TEST_F(SdmFiles, HeaderKeysAnyOrderUnknownKeysTabsAndMissingEntries) {
 
 TEST_F(SdmFiles, BrokenHeadersNameTheFileAndTheKey) {
   const std::string p = prefix();
-  EXPECT_EQ(refusal(""), p + "missing header key FirstConfoundPredictor");
-  EXPECT_EQ(refusal("NrOfPredictors: 1\nNrOfDataPoints: 1\n"), p + "missing header key FirstConfoundPredictor");
-  EXPECT_EQ(refusal("NrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"), p + "missing header key NrOfPredictors");
-  EXPECT_EQ(refusal("NrOfPredictors: 1\nFirstConfoundPredictor: 1\n"), p + "missing header key NrOfDataPoints");
-  EXPECT_EQ(refusal("NrOfPredictors: x\nNrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"),
-            p + "value of NrOfPredictors cannot be read as an integer");
-  EXPECT_EQ(refusal("NrOfPredictors: 99999999999\n"), p + "value of NrOfPredictors cannot be read as an integer");
-  EXPECT_EQ(refusal("NrOfPredictors: 1\nIncludesConstant: 2\n"), p + "value of IncludesConstant cannot be read as 0 or 1");
-  EXPECT_EQ(refusal("NrOfPredictors: 1\nIncludesConstant: true\n"),
-            p + "value of IncludesConstant cannot be read as 0 or 1");
-  EXPECT_EQ(refusal("NrOfPredictors: 1\nNrOfDataPoints: 1\nFirstConfoundPredictor:"),
-            p + "value of FirstConfoundPredictor cannot be read as an integer");
-  EXPECT_EQ(refusal(header(-1, 2)), p + "NrOfPredictors is negative (-1)");
-  EXPECT_EQ(refusal(header(2, -5)), p + "NrOfDataPoints is negative (-5)");
+  EXPECT_THROW_MSG(read(""), IOError, p + "missing header key FirstConfoundPredictor");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 1\nNrOfDataPoints: 1\n"), IOError,
+                   p + "missing header key FirstConfoundPredictor");
+  EXPECT_THROW_MSG(read("NrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"), IOError,
+                   p + "missing header key NrOfPredictors");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 1\nFirstConfoundPredictor: 1\n"), IOError,
+                   p + "missing header key NrOfDataPoints");
+  EXPECT_THROW_MSG(read("NrOfPredictors: x\nNrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"), IOError,
+                   p + "value of NrOfPredictors cannot be read as an integer");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 99999999999\n"), IOError,
+                   p + "value of NrOfPredictors cannot be read as an integer");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 1\nIncludesConstant: 2\n"), IOError,
+                   p + "value of IncludesConstant cannot be read as 0 or 1");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 1\nIncludesConstant: true\n"), IOError,
+                   p + "value of IncludesConstant cannot be read as 0 or 1");
+  EXPECT_THROW_MSG(read("NrOfPredictors: 1\nNrOfDataPoints: 1\nFirstConfoundPredictor:"), IOError,
+                   p + "value of FirstConfoundPredictor cannot be read as an integer");
+  EXPECT_THROW_MSG(read(header(-1, 2)), IOError, p + "NrOfPredictors is negative (-1)");
+  EXPECT_THROW_MSG(read(header(2, -5)), IOError, p + "NrOfDataPoints is negative (-5)");
 
   // Counts that the file cannot hold are refused before anything is sized by them.
   std::string big = header(6, 2000000000) + std::string(2048, ' ');
-  EXPECT_EQ(refusal(big), p + "NrOfDataPoints 2000000000 announces more data rows than a file of " +
-                              std::to_string(big.size()) + " bytes can hold");
+  EXPECT_THROW_MSG(read(big), IOError,
+                   p + "NrOfDataPoints 2000000000 announces more data rows than a file of " +
+                       std::to_string(big.size()) + " bytes can hold");
   big = header(2000000000, 1);
-  EXPECT_EQ(refusal(big), p + "NrOfPredictors 2000000000 announces more predictors than a file of " +
-                              std::to_string(big.size()) + " bytes can hold");
+  EXPECT_THROW_MSG(read(big), IOError,
+                   p + "NrOfPredictors 2000000000 announces more predictors than a file of " +
+                       std::to_string(big.size()) + " bytes can hold");
   big = header(0, 2000000000);
-  EXPECT_EQ(refusal(big), p + "NrOfDataPoints 2000000000 announces more data rows than a file of " +
-                              std::to_string(big.size()) + " bytes can hold");
+  EXPECT_THROW_MSG(read(big), IOError,
+                   p + "NrOfDataPoints 2000000000 announces more data rows than a file of " +
+                       std::to_string(big.size()) + " bytes can hold");
 
-  try {
-    SdmDocument missing(dir.file("absent.sdm"));
-    FAIL() << "no exception";
-  } catch (const OpenFileError& error) {
-    EXPECT_EQ(std::string(error.what()), "Failed opening for reading: " + dir.file("absent.sdm"));
-  }
-  EXPECT_THROW(SdmDocument{dir.path().generic_string()}, OpenFileError);
+  EXPECT_THROW_MSG(SdmDocument missing(dir.file("absent.sdm")), OpenFileError,
+                   "Failed opening for reading: " + dir.file("absent.sdm"));
+  EXPECT_THROW_MSG(SdmDocument folder(dir.path().generic_string()), OpenFileError,
+                   "Failed opening for reading: " + dir.path().generic_string());
 }
 
 TEST_F(SdmFiles, ColoursAndNamesDefaultAndMayShareALine) {
@@ -384,9 +402,9 @@ TEST_F(SdmFiles, RandomDocumentsRoundTrip) {
 
 // Readers must turn every damaged file into a document or an IOError that
 // names the file; anything else (a crash, a length error) is a fault.
-void expectDocumentOrRefusal(const std::string& file, const std::string& what) {
+void expectDocumentOrRefusal(std::string_view bytes, const std::string& file, const std::string& what) {
   try {
-    const SdmDocument document(file);
+    const SdmDocument document = SdmDocument::parse(bytes, file);
     const auto n = static_cast<std::size_t>(document.NrOfPredictors.value);
     ASSERT_TRUE(document.columns.size() == n || (n == 0 && document.columns.empty())) << what;
     ASSERT_EQ(document.names.size(), n) << what;
@@ -410,18 +428,17 @@ TEST_F(SdmFiles, EveryTruncatedPrefixAndEveryChangedByte) {
       written(document),
       hostMotionSdmText({{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
                          {0.0310625f, -0.000387509f, 5.806e-05f, -12.5f, 0.0f, 1.0f}})};
-  const std::string file = dir.file("damaged.sdm");
+  const std::string file = "runs/damaged.sdm";
   for (const std::string& text : valid) {
     for (std::size_t length = 0; length <= text.size(); ++length) {
-      writeFile(file, text.substr(0, length));
-      expectDocumentOrRefusal(file, "prefix of " + std::to_string(length) + " bytes");
+      expectDocumentOrRefusal(std::string_view(text).substr(0, length), file,
+                              "prefix of " + std::to_string(length) + " bytes");
     }
     for (std::size_t at = 0; at < text.size(); ++at) {
       for (char replacement : {'x', '9', '-', '.', '"', '\n', ' ', '\0', 'e'}) {
         std::string changed = text;
         changed[at] = replacement;
-        writeFile(file, changed);
-        expectDocumentOrRefusal(file, "byte " + std::to_string(at) + " changed");
+        expectDocumentOrRefusal(changed, file, "byte " + std::to_string(at) + " changed");
       }
     }
   }
@@ -432,7 +449,8 @@ TEST_F(SdmFiles, FailedWritesLeaveTheExistingFileAlone) {
   writeFile(file, "previous content\r\n");
   SdmDocument broken;
   broken.NrOfPredictors.value = 2;
-  EXPECT_THROW(broken.writeToFile(file), std::logic_error);
+  EXPECT_THROW_MSG(broken.writeToFile(file), std::logic_error,
+                   "SDM document " + file + ": predictor lists do not match the header counts");
   EXPECT_EQ(readFile(file), "previous content\r\n");
 
   SdmDocument document;
@@ -440,12 +458,7 @@ TEST_F(SdmFiles, FailedWritesLeaveTheExistingFileAlone) {
   std::filesystem::create_directory(folder);
   const std::string below = file + "/inner.sdm";
   for (const std::string& target : {folder, below}) {
-    try {
-      document.writeToFile(target);
-      FAIL() << "no exception for " << target;
-    } catch (const std::runtime_error& error) {
-      EXPECT_EQ(std::string(error.what()), "Cannot Create file: " + target);
-    }
+    EXPECT_THROW_MSG(document.writeToFile(target), std::runtime_error, "Cannot Create file: " + target);
   }
   EXPECT_EQ(readFile(file), "previous content\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(folder));

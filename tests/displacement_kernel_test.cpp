@@ -13,23 +13,14 @@
 #include "designmatrix/io_error.h"
 #include "tests/support/hand_motion.h"
 #include "tests/support/reference_displacement.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
 
-SdmDocument motionDocument(const std::vector<std::vector<float>>& rows, std::size_t predictors = 6) {
-  SdmDocument doc;
-  doc.path = "C:/data/run1_3DMC.sdm";
-  doc.NrOfDataPoints.value = static_cast<int>(rows.size());
-  for (std::size_t p = 0; p < predictors; ++p) {
-    std::vector<float> column;
-    for (const auto& row : rows) column.push_back(p < row.size() ? row[p] : 0.0f);
-    std::string name = "p";
-    name += std::to_string(p);  // not "p" + ...: a false -Wrestrict of g++ 12
-    doc.addPredictor(std::move(column), std::move(name), 0, 0, 0);
-  }
-  return doc;
-}
+using test::motionSdmOf;
+
+constexpr const char* kRun = "C:/data/run1_3DMC.sdm";
 
 // Uniform in [low, high), from the generator's bits alone (the standard
 // distributions may differ between libraries).
@@ -45,7 +36,7 @@ SdmDocument randomMotion(std::mt19937& g, std::size_t volumes) {
     rows.push_back({uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -turn, turn),
                     uniform(g, -turn, turn), uniform(g, -turn, turn)});
   }
-  return motionDocument(rows);
+  return motionSdmOf(rows, kRun);
 }
 
 // Every map of a and b holds the same bytes.
@@ -108,9 +99,9 @@ TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
 TEST(DisplacementKernel, AskingForAvx2WithoutItIsRefused) {
   if (cpuHasAvx2()) GTEST_SKIP() << "this CPU has AVX2";
   const float extent[3] = {1.0f, 1.0f, 1.0f};
-  EXPECT_THROW(computeDisplacement({0}, Dim3{1, 1, 1}, extent, motionDocument({{0, 0, 0, 0, 0, 0}}),
-                                   {KernelInstructions::avx2, 1}),
-               std::invalid_argument);
+  const SdmDocument still = motionSdmOf({{0, 0, 0, 0, 0, 0}}, kRun);
+  EXPECT_THROW_MSG(computeDisplacement({0}, Dim3{1, 1, 1}, extent, still, {KernelInstructions::avx2, 1}),
+                   std::invalid_argument, "the AVX2 version of the displacement kernel needs a CPU with AVX2");
 }
 
 TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
@@ -125,7 +116,7 @@ TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
   // Every other voxel, to see that unmasked voxels stay 0.
   std::vector<std::int32_t> mask;
   for (std::int32_t i = 0; i < 60; i += 2) mask.push_back(i);
-  const DisplacementMaps maps = computeDisplacement(mask, dims, extent, motionDocument(rows));
+  const DisplacementMaps maps = computeDisplacement(mask, dims, extent, motionSdmOf(rows, kRun));
 
   const double size[3] = {15.0 / 5, 14.0 / 4, 10.5 / 3};
   int checked = 0;
@@ -173,9 +164,8 @@ TEST(DisplacementKernel, TranslationAndSingleVolume) {
   const Dim3 dims{3, 2, 2};
   const float extent[3] = {6.0f, 4.0f, 4.0f};
   const std::vector<std::int32_t> mask{0, 5, 11};
-  const DisplacementMaps maps =
-      computeDisplacement(mask, dims, extent, motionDocument({{2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0},
-                                                              {2, 0, 0, 0, 0, 0}}));
+  const SdmDocument shifted = motionSdmOf({{2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}}, kRun);
+  const DisplacementMaps maps = computeDisplacement(mask, dims, extent, shifted);
   for (const std::int32_t v : mask) {
     const auto i = static_cast<std::size_t>(v);
     EXPECT_EQ(maps.maxAbsolute[i], 2.0f);
@@ -189,39 +179,34 @@ TEST(DisplacementKernel, TranslationAndSingleVolume) {
 
   // One data point: the means equal the sums.
   const DisplacementMaps one =
-      computeDisplacement(mask, dims, extent, motionDocument({{0, 3, 4, 0, 0, 0}}));
+      computeDisplacement(mask, dims, extent, motionSdmOf({{0, 3, 4, 0, 0, 0}}, kRun));
   EXPECT_EQ(one.meanAbsolute[5], 5.0f);
   EXPECT_EQ(one.meanRelative[5], 5.0f);
   EXPECT_EQ(one.maxAbsoluteZ[5], 4.0f);
 
-  const DisplacementMaps none = computeDisplacement({}, dims, extent, motionDocument({{1, 1, 1, 9, 9, 9}}));
+  const DisplacementMaps none = computeDisplacement({}, dims, extent, motionSdmOf({{1, 1, 1, 9, 9, 9}}, kRun));
   EXPECT_EQ(*std::max_element(none.maxAbsolute.data(), none.maxAbsolute.data() + 12), 0.0f);
 }
 
 TEST(DisplacementKernel, RefusesWhatItCannotMeasure) {
   const Dim3 dims{2, 2, 1};
   const float extent[3] = {2.0f, 2.0f, 1.0f};
-  auto errorOf = [&](const std::vector<std::int32_t>& mask, const SdmDocument& doc) -> std::string {
-    try {
-      computeDisplacement(mask, dims, extent, doc);
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "no error";
-  };
-  EXPECT_EQ(errorOf({0}, motionDocument({})),
-            "SDM file C:/data/run1_3DMC.sdm: holds no data points, nothing to measure");
-  EXPECT_EQ(errorOf({0}, motionDocument({{0, 0, 0, 0, 0}}, 5)),
-            "SDM file C:/data/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
-  SdmDocument shortColumn = motionDocument({{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}});
+  EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, motionSdmOf({}, kRun)), IOError,
+                   "SDM file C:/data/run1_3DMC.sdm: holds no data points, nothing to measure");
+  EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, motionSdmOf({{0, 0, 0, 0, 0}}, kRun, 5)), IOError,
+                   "SDM file C:/data/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
+  SdmDocument shortColumn = motionSdmOf({{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, kRun);
   shortColumn.columns[3].pop_back();
-  EXPECT_EQ(errorOf({0}, shortColumn),
-            "SDM file C:/data/run1_3DMC.sdm: predictor 4 holds 1 values, NrOfDataPoints is 2");
-  const SdmDocument good = motionDocument({{0, 0, 0, 0, 0, 0}});
-  EXPECT_EQ(errorOf({0, 4}, good), "voxel mask index 4 is out of order or outside a grid of 4 voxels");
-  EXPECT_EQ(errorOf({2, 1}, good), "voxel mask index 1 is out of order or outside a grid of 4 voxels");
-  EXPECT_EQ(errorOf({-1}, good), "voxel mask index -1 is out of order or outside a grid of 4 voxels");
-  EXPECT_EQ(errorOf({0, 1, 2, 3}, good), "no error");
+  EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, shortColumn), IOError,
+                   "SDM file C:/data/run1_3DMC.sdm: predictor 4 holds 1 values, NrOfDataPoints is 2");
+  const SdmDocument good = motionSdmOf({{0, 0, 0, 0, 0, 0}}, kRun);
+  EXPECT_THROW_MSG(computeDisplacement({0, 4}, dims, extent, good), std::invalid_argument,
+                   "voxel mask index 4 is out of order or outside a grid of 4 voxels");
+  EXPECT_THROW_MSG(computeDisplacement({2, 1}, dims, extent, good), std::invalid_argument,
+                   "voxel mask index 1 is out of order or outside a grid of 4 voxels");
+  EXPECT_THROW_MSG(computeDisplacement({-1}, dims, extent, good), std::invalid_argument,
+                   "voxel mask index -1 is out of order or outside a grid of 4 voxels");
+  EXPECT_NO_THROW(computeDisplacement({0, 1, 2, 3}, dims, extent, good));
 }
 
 }  // namespace

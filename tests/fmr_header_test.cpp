@@ -5,10 +5,12 @@
 #include <exception>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "designmatrix/io_error.h"
 #include "examples/run_file_writer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -192,6 +194,23 @@ TEST_F(FmrHeaderTest, CarriageReturnsAndAByteOrderMarkReadLikeLineFeeds) {
   EXPECT_NE(crlf.find("Prefix: Prefix=[run1 main] width 30 quoted"), std::string::npos) << crlf;
 }
 
+// Bytes in memory read as the file holding them; the name given is the
+// record's path and names it in messages. Only the bytes given are read.
+TEST_F(FmrHeaderTest, ParsesBytesInMemoryAsTheirFile) {
+  FmrLayout run = sampleRun();
+  run.crlf = true;
+  const std::string text = fmrHeaderText(run);
+  const FmrFileHeader parsed = parseFmrFileHeader("\xEF\xBB\xBF" + text, "D:/runs/run1.fmr");
+  EXPECT_EQ(parsed.path, "D:/runs/run1.fmr");
+  EXPECT_EQ(describe(parsed), describe(read(text)));
+
+  const std::string table = "SliceTimingTableSize: 3\n0 62.5 125\n";
+  EXPECT_EQ(parseFmrFileHeader(std::string_view(table).substr(0, table.find(" 125")), "t.fmr").sliceTimingTable,
+            (std::vector<float>{0.0f, 62.5f, 0.0f}));
+  EXPECT_THROW_MSG(parseFmrFileHeader("SliceTimingTableSize: 2000000000\n1 2 3\n", "D:/runs/big.fmr"), IOError,
+                   "FMR file D:/runs/big.fmr: SliceTimingTableSize 2000000000 exceeds what the file holds");
+}
+
 TEST_F(FmrHeaderTest, KeyColumnsAndTextForms) {
   FmrFileHeader h = read("NrOfVolumes:     420\nPrefix:    \"run1 main\"   \nLoadAMRFile:\t\trun1\r\n");
   EXPECT_EQ(h.NrOfVolumes.value, 420);
@@ -258,13 +277,8 @@ TEST_F(FmrHeaderTest, SliceTimingTableAndTheTokenAfterIt) {
 
   // A count larger than the rest of the file could hold is refused before
   // it sizes anything.
-  try {
-    read("SliceTimingTableSize: 2000000000\n1 2 3\n");
-    FAIL() << "no error";
-  } catch (const IOError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "FMR file " + path() + ": SliceTimingTableSize 2000000000 exceeds what the file holds");
-  }
+  EXPECT_THROW_MSG(read("SliceTimingTableSize: 2000000000\n1 2 3\n"), IOError,
+                   "FMR file " + path() + ": SliceTimingTableSize 2000000000 exceeds what the file holds");
 }
 
 // The value is noted with what stood there, so that a missing entry behind it
@@ -319,12 +333,8 @@ TEST_F(FmrHeaderTest, UnknownKeysAndWordsAreSkipped) {
 }
 
 TEST_F(FmrHeaderTest, MissingFileAndTheStcFileUntouched) {
-  try {
-    readFmrFileHeader(dir_.file("absent.fmr"), false);
-    FAIL() << "no error";
-  } catch (const OpenFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Failed opening for reading: " + dir_.file("absent.fmr"));
-  }
+  EXPECT_THROW_MSG(readFmrFileHeader(dir_.file("absent.fmr"), false), OpenFileError,
+                   "Failed opening for reading: " + dir_.file("absent.fmr"));
   // No STC file exists beside it; without readData that is no error.
   const FmrFileHeader h = read(fmrHeaderText(sampleRun()));
   EXPECT_TRUE(h.voxelData.empty());
@@ -338,17 +348,18 @@ TEST_F(FmrHeaderTest, SurvivesTruncatedAndDamagedHeaders) {
   run.sliceTiming = {0.0f, 1000.0f};
   const std::string valid = fmrHeaderText(run);
   const char replacements[] = {'9', '"', '\0'};
-  auto tryRead = [&](const std::string& text) {
+  const std::string name = "D:/runs/damaged.fmr";
+  auto tryRead = [&](std::string_view bytes) {
     try {
-      const FmrFileHeader h = read(text);
+      const FmrFileHeader h = parseFmrFileHeader(bytes, name);
       if (h.SliceTimingTableSize.present && h.SliceTimingTableSize.value > 0) {
         EXPECT_EQ(h.sliceTimingTable.size(), static_cast<std::size_t>(h.SliceTimingTableSize.value));
       }
     } catch (const IOError& e) {
-      EXPECT_NE(std::string(e.what()).find(path()), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     }
   };
-  for (std::size_t length = 0; length <= valid.size(); ++length) tryRead(valid.substr(0, length));
+  for (std::size_t length = 0; length <= valid.size(); ++length) tryRead(std::string_view(valid).substr(0, length));
   for (std::size_t at = 0; at < valid.size(); ++at) {
     for (char c : replacements) {
       std::string damaged = valid;

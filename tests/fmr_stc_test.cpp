@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "designmatrix/io_error.h"
 #include "examples/run_file_writer.h"
 #include "fmr/fmr_header.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -35,15 +37,6 @@ class StcTest : public ::testing::Test {
   }
   std::string fmrPath() const { return dir_.file("run.fmr"); }
   std::string stcPath() const { return dir_.file("run.stc"); }
-
-  std::string errorOf(const std::string& path) {
-    try {
-      readFmrFileHeader(path, true);
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "no error";
-  }
 
   TempDir dir_;
 };
@@ -103,23 +96,23 @@ TEST_F(StcTest, FileSizeMustMatchTheHeader) {
   const std::string announced = " bytes, but its header " + fmrPath() +
                                 " announces 48 bytes (2 slices x 3 volumes x 2 rows x 2 columns x 2 bytes)";
   writeFile(stcPath(), std::string(47, '\0'));
-  EXPECT_EQ(errorOf(fmrPath()), prefix + "47" + announced);
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, prefix + "47" + announced);
   writeFile(stcPath(), std::string(96, '\0'));  // floats read as 16-bit values
-  EXPECT_EQ(errorOf(fmrPath()), prefix + "96" + announced);
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, prefix + "96" + announced);
   writeFile(stcPath(), "");
-  EXPECT_EQ(errorOf(fmrPath()), prefix + "0" + announced);
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, prefix + "0" + announced);
 
   // A header announcing far more than any file holds fails on the size
   // check, before anything is allocated.
   writeHeaderText("NrOfVolumes: 2147483647\nNrOfSlices: 1\nResolutionX: 46340\nResolutionY: 46340\n"
                   "Prefix: run\nDataType: 2\n");
-  EXPECT_EQ(errorOf(fmrPath()),
-            "STC file " + stcPath() + " holds 0 bytes, but its header " + fmrPath() +
-                " announces 18445987738559012800 bytes (1 slices x 2147483647 volumes x 46340 rows x "
-                "46340 columns x 4 bytes)");
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
+                   "STC file " + stcPath() + " holds 0 bytes, but its header " + fmrPath() +
+                       " announces 18445987738559012800 bytes (1 slices x 2147483647 volumes x 46340 rows x "
+                       "46340 columns x 4 bytes)");
   writeHeaderText("NrOfVolumes: 1\nNrOfSlices: 2\nResolutionX: 46341\nResolutionY: 46341\nPrefix: run\n");
-  EXPECT_EQ(errorOf(fmrPath()),
-            "FMR file " + fmrPath() + ": a volume of 46341 x 46341 x 2 voxels is too large");
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
+                   "FMR file " + fmrPath() + ": a volume of 46341 x 46341 x 2 voxels is too large");
 
   // Volumes without voxels take no byte of the file, so the size check
   // cannot bound their number: an empty STC file would pass for two billion
@@ -133,13 +126,8 @@ TEST_F(StcTest, FileSizeMustMatchTheHeader) {
     const std::string expected = "FMR file " + fmrPath() + ": a volume of " + std::to_string(h.ResolutionX.value) +
                                  " x " + std::to_string(h.ResolutionY.value) + " x " +
                                  std::to_string(h.NrOfSlices.value) + " voxels holds no voxel";
-    EXPECT_EQ(errorOf(fmrPath()), expected);
-    try {
-      readFirstVolume(h);
-      FAIL() << "no error";
-    } catch (const IOError& e) {
-      EXPECT_EQ(std::string(e.what()), expected);
-    }
+    EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, expected);
+    EXPECT_THROW_MSG(readFirstVolume(h), IOError, expected);
   }
 }
 
@@ -148,19 +136,20 @@ TEST_F(StcTest, RequiredKeysMissingOrNegative) {
       "NrOfVolumes: 1\nNrOfSlices: 1\nResolutionX: 1\nResolutionY: 1\nPrefix: \"run\"\n";
   writeFile(stcPath(), std::string(2, '\0'));
   writeHeaderText(complete);
-  EXPECT_EQ(errorOf(fmrPath()), "no error");
+  EXPECT_NO_THROW(readFmrFileHeader(fmrPath(), true));
   std::filesystem::remove(stcPath());  // the key errors come before the file is opened
   for (const std::string key : {"NrOfVolumes", "NrOfSlices", "ResolutionX", "ResolutionY", "Prefix"}) {
     std::string text = complete;
     const auto at = text.find(key + ":");
     text.erase(at, text.find('\n', at) + 1 - at);
     writeHeaderText(text);
-    EXPECT_EQ(errorOf(fmrPath()), "FMR file " + fmrPath() + ": " + key + " is missing");
+    EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, "FMR file " + fmrPath() + ": " + key + " is missing");
     if (key == "Prefix") continue;
     text = complete;
     text.replace(text.find(key + ": 1"), key.size() + 3, key + ": -3");
     writeHeaderText(text);
-    EXPECT_EQ(errorOf(fmrPath()), "FMR file " + fmrPath() + ": " + key + " is negative (-3)");
+    EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
+                     "FMR file " + fmrPath() + ": " + key + " is negative (-3)");
   }
 }
 
@@ -171,38 +160,41 @@ TEST_F(StcTest, UnreadableValuesAreNamed) {
   writeHeader(2, 3, 2, 2, 1);
   const std::string valid = readFile(fmrPath());
   writeFile(stcPath(), std::string(48, '\0'));
-  auto errorWith = [&](const std::string& key, const std::string& value) {
+  // The path of the header with key's value replaced.
+  auto headerWith = [&](const std::string& key, const std::string& value) {
     std::string text = valid;
     const auto at = text.find_first_not_of(' ', text.find("\n" + key + ":") + key.size() + 2);
     text.replace(at, text.find_first_of("\r\n", at) - at, value);
-    writeHeaderText(text);
-    return errorOf(fmrPath());
+    return writeHeaderText(text);
   };
   const std::string p = "FMR file " + fmrPath() + ": ";
-  EXPECT_EQ(errorWith("TR", "n/a"), p + "value of TR cannot be read as an integer (found \"n/a\")");
-  EXPECT_EQ(errorWith("NrOfSlices", "two"), p + "value of NrOfSlices cannot be read as an integer (found \"two\")");
-  EXPECT_EQ(errorWith("NrOfVolumes", "4294967299"),
-            p + "value of NrOfVolumes cannot be read as an integer (found \"4294967299\")");
-  EXPECT_EQ(errorWith("DataType", "float32"), p + "value of DataType cannot be read as an integer (found \"float32\")");
-  EXPECT_EQ(errorWith("SliceGap", "n/a"), "no error");
-  EXPECT_EQ(errorWith("SliceGap", "0.5"), "no error");
+  EXPECT_THROW_MSG(readFmrFileHeader(headerWith("TR", "n/a"), true), IOError,
+                   p + "value of TR cannot be read as an integer (found \"n/a\")");
+  EXPECT_THROW_MSG(readFmrFileHeader(headerWith("NrOfSlices", "two"), true), IOError,
+                   p + "value of NrOfSlices cannot be read as an integer (found \"two\")");
+  EXPECT_THROW_MSG(readFmrFileHeader(headerWith("NrOfVolumes", "4294967299"), true), IOError,
+                   p + "value of NrOfVolumes cannot be read as an integer (found \"4294967299\")");
+  EXPECT_THROW_MSG(readFmrFileHeader(headerWith("DataType", "float32"), true), IOError,
+                   p + "value of DataType cannot be read as an integer (found \"float32\")");
+  EXPECT_NO_THROW(readFmrFileHeader(headerWith("SliceGap", "n/a"), true));
+  EXPECT_NO_THROW(readFmrFileHeader(headerWith("SliceGap", "0.5"), true));
 }
 
 TEST_F(StcTest, MissingStcFileNamesItsFullPath) {
   writeHeader(1, 1, 1, 1, 1);
-  EXPECT_EQ(errorOf(fmrPath()), "Failed opening STC for reading: " + stcPath());
-  EXPECT_THROW(readFmrFileHeader(fmrPath(), true), OpenFileError);
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError, "Failed opening STC for reading: " + stcPath());
   // A folder of that name is no STC file: on Linux it opens, and seeking to
   // its end reports 2^63 - 1 bytes.
   std::filesystem::create_directory(stcPath());
-  EXPECT_EQ(errorOf(fmrPath()), "Failed opening STC for reading: " + stcPath());
-  EXPECT_THROW(readFirstVolume(readFmrFileHeader(fmrPath(), false)), OpenFileError);
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError, "Failed opening STC for reading: " + stcPath());
+  EXPECT_THROW_MSG(readFirstVolume(readFmrFileHeader(fmrPath(), false)), OpenFileError,
+                   "Failed opening STC for reading: " + stcPath());
   std::filesystem::remove(stcPath());
 
   // A failed read leaves the voxel data as they were.
   FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
   h.voxelData.emplace_back(Dim3{1, 1, 1}, 7.0f);
-  EXPECT_THROW(readStcData(h), OpenFileError);
+  EXPECT_THROW_MSG(readStcData(h), OpenFileError, "Failed opening STC for reading: " + stcPath());
   ASSERT_EQ(h.voxelData.size(), 1u);
   EXPECT_EQ(h.voxelData[0][0], 7.0f);
 
@@ -228,13 +220,8 @@ TEST_F(StcTest, RunWithoutVolumes) {
   writeFile(stcPath(), "");
   const FmrFileHeader h = readFmrFileHeader(fmrPath(), true);
   EXPECT_TRUE(h.voxelData.empty());
-  try {
-    readFirstVolume(h);
-    FAIL() << "no error";
-  } catch (const IOError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "FMR file " + fmrPath() + ": NrOfVolumes is 0, the run has no first volume");
-  }
+  EXPECT_THROW_MSG(readFirstVolume(h), IOError,
+                   "FMR file " + fmrPath() + ": NrOfVolumes is 0, the run has no first volume");
 }
 
 // Images of several KB over several read blocks: the whole run and the first
@@ -268,7 +255,41 @@ TEST_F(StcTest, FirstVolumeAloneMatchesTheWholeRun) {
   }
   // The first volume alone still checks the whole file's size.
   writeFile(stcPath(), std::string(100, '\0'));
-  EXPECT_THROW(readFirstVolume(readFmrFileHeader(fmrPath(), false)), IOError);
+  EXPECT_THROW_MSG(readFirstVolume(readFmrFileHeader(fmrPath(), false)), IOError,
+                   "STC file " + stcPath() + " holds 100 bytes, but its header " + fmrPath() +
+                       " announces 6912000 bytes (3 slices x 300 volumes x 40 rows x 48 columns x 4 bytes)");
+}
+
+// The STC bytes in memory read as the file holding them: the same volumes,
+// the same first volume, the same size check naming the STC file; no file is
+// opened.
+TEST_F(StcTest, ReadsStcBytesInMemoryAsTheirFile) {
+  constexpr int kColumns = 3, kRows = 2, kSlices = 3, kVolumes = 5;
+  writeHeader(kSlices, kVolumes, kColumns, kRows, 2);
+  writeStc(stcPath(), kColumns, kRows, kSlices, kVolumes,
+           [](int x, int y, int z, int t) { return 0.25f * static_cast<float>(x - 2 * y + 7 * z - 3 * t); }, true);
+  const FmrFileHeader fromFile = readFmrFileHeader(fmrPath(), true);
+  const std::string bytes = readFile(stcPath());
+  std::filesystem::remove(stcPath());
+
+  FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
+  readStcData(h, bytes);
+  ASSERT_EQ(h.voxelData.size(), fromFile.voxelData.size());
+  for (std::size_t t = 0; t < h.voxelData.size(); ++t) {
+    EXPECT_EQ(h.voxelData[t].dim, fromFile.voxelData[t].dim);
+    for (std::size_t i = 0; i < h.voxelData[t].size(); ++i) {
+      EXPECT_EQ(h.voxelData[t][i], fromFile.voxelData[t][i]) << "volume " << t << ", voxel " << i;
+    }
+  }
+  const Volume first = readFirstVolume(h, bytes);
+  for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i], fromFile.voxelData[0][i]) << i;
+
+  const std::string_view cut = std::string_view(bytes).substr(0, bytes.size() - 1);
+  const std::string expected = "STC file " + stcPath() + " holds 359 bytes, but its header " + fmrPath() +
+                               " announces 360 bytes (3 slices x 5 volumes x 2 rows x 3 columns x 4 bytes)";
+  EXPECT_THROW_MSG(readStcData(h, cut), IOError, expected);
+  EXPECT_THROW_MSG(readFirstVolume(h, cut), IOError, expected);
+  EXPECT_EQ(h.voxelData.size(), 5u);
 }
 
 }  // namespace

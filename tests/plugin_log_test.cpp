@@ -10,6 +10,7 @@
 
 #include "plugin/assertion.h"
 #include "plugin/zorv_log.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -106,12 +107,8 @@ TEST(AssertionTest, FailedCheckThrowsLogicErrorNamingFileLineAndExpression) {
 
   const int mapDimX = 3;
   const int volumeDimX = 4;
-  try {
-    TESSEL_CHECK_AT(mapDimX == volumeDimX, "tessel", 1305, "mapDimX == volumeDimX");
-    FAIL() << "the check did not throw";
-  } catch (const std::logic_error& error) {
-    EXPECT_STREQ(error.what(), "assertion failure (tessel:1305): mapDimX == volumeDimX");
-  }
+  EXPECT_THROW_MSG(TESSEL_CHECK_AT(mapDimX == volumeDimX, "tessel", 1305, "mapDimX == volumeDimX"), std::logic_error,
+                   "assertion failure (tessel:1305): mapDimX == volumeDimX");
 }
 
 }  // namespace

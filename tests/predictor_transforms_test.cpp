@@ -6,30 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_helpers.h"
+
 namespace tsl::testing {
 namespace {
 
 using Column = std::vector<float>;
 
-// A document with one predictor per column, named P0, P1, ... and coloured
-// (i, 2i, 3i).
-SdmDocument documentOf(const std::vector<Column>& columns) {
-  SdmDocument doc;
-  doc.NrOfPredictors.value = static_cast<int>(columns.size());
-  doc.NrOfDataPoints.value = columns.empty() ? 0 : static_cast<int>(columns[0].size());
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const int c = static_cast<int>(i);
-    doc.columns.push_back(columns[i]);
-    doc.names.push_back(std::string("P").append(std::to_string(i)));
-    doc.red.push_back(c);
-    doc.green.push_back(2 * c);
-    doc.blue.push_back(3 * c);
-  }
-  return doc;
-}
+using test::sdmOf;
 
 TEST(PredictorTransforms, Detrend) {
-  SdmDocument doc = documentOf({{0, 1, 2, 3}, {1, 4, 9, 16}, {7, 7, 7, 7}});
+  SdmDocument doc = sdmOf({{0, 1, 2, 3}, {1, 4, 9, 16}, {7, 7, 7, 7}});
   detrendPredictors(doc);
   for (float v : doc.columns[0]) EXPECT_NEAR(v, 0.0f, 1e-6f);
   // Slope 5, intercept 0: residuals 1, -1, -1, 1 exactly.
@@ -38,7 +25,7 @@ TEST(PredictorTransforms, Detrend) {
   EXPECT_EQ(doc.names, (std::vector<std::string>{"P0 detrended", "P1 detrended", "P2 detrended"}));
 
   // One value: zero denominator, not-a-number by design.
-  SdmDocument single = documentOf({{3.5f}});
+  SdmDocument single = sdmOf({{3.5f}});
   detrendPredictor(single, 0);
   EXPECT_TRUE(std::isnan(single.columns[0][0]));
   EXPECT_EQ(single.names[0], "P0 detrended");
@@ -46,34 +33,34 @@ TEST(PredictorTransforms, Detrend) {
   // A long rising column stays a line after detrending: all near 0.
   Column ramp(1000);
   for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.25f * static_cast<float>(i) - 3.0f;
-  SdmDocument rising = documentOf({ramp});
+  SdmDocument rising = sdmOf({ramp});
   detrendPredictors(rising);
   for (float v : rising.columns[0]) EXPECT_NEAR(v, 0.0f, 2e-3f);
 }
 
 TEST(PredictorTransforms, Derivative) {
-  SdmDocument doc = documentOf({{1, 4, 9, 16}, {-1, 1, -1, 1}});
+  SdmDocument doc = sdmOf({{1, 4, 9, 16}, {-1, 1, -1, 1}});
   differentiatePredictors(doc);
   EXPECT_EQ(doc.columns[0], (Column{0, 4, 6, 0}));
   EXPECT_EQ(doc.columns[1], (Column{0, 0, 0, 0}));
   EXPECT_EQ(doc.names[1], "P1 derivative");
 
-  SdmDocument one = documentOf({{5}});
+  SdmDocument one = sdmOf({{5}});
   differentiatePredictors(one);
   EXPECT_EQ(one.columns[0], (Column{0}));
-  SdmDocument two = documentOf({{5, 9}});
+  SdmDocument two = sdmOf({{5, 9}});
   differentiatePredictors(two);
   EXPECT_EQ(two.columns[0], (Column{0, 0}));
 
   // Empty columns are left as they are; the name still tells the transform.
-  SdmDocument empty = documentOf({{}, {}});
+  SdmDocument empty = sdmOf({{}, {}});
   differentiatePredictors(empty);
   EXPECT_TRUE(empty.columns[0].empty());
   EXPECT_EQ(empty.names[1], "P1 derivative");
 }
 
 TEST(PredictorTransforms, DelayAndSquare) {
-  SdmDocument doc = documentOf({{5, 6, 7}});
+  SdmDocument doc = sdmOf({{5, 6, 7}});
   SdmDocument d1 = doc, d2 = doc, d3 = doc, dHuge = doc;
   delayPredictors(d1, 1);
   delayPredictors(d2, 2);
@@ -87,7 +74,7 @@ TEST(PredictorTransforms, DelayAndSquare) {
   EXPECT_EQ(dHuge.columns[0], (Column{0, 0, 0}));
   EXPECT_EQ(dHuge.names[0], "P0 t-4000000000");
 
-  SdmDocument sq = documentOf({{-2, 3}, {0, 0}});
+  SdmDocument sq = sdmOf({{-2, 3}, {0, 0}});
   squarePredictors(sq);
   EXPECT_EQ(sq.columns[0], (Column{4, 9}));
   EXPECT_EQ(sq.columns[1], (Column{0, 0}));
@@ -100,7 +87,7 @@ TEST(PredictorTransforms, Standardize) {
   ASSERT_EQ(meanAndStdDev({0.0f, atLimit}).second, kMinimumSpread);
   ASSERT_LT(meanAndStdDev({0.0f, belowLimit}).second, kMinimumSpread);
 
-  SdmDocument doc = documentOf({{2, 4, 6}, {5, 5, 5}});
+  SdmDocument doc = sdmOf({{2, 4, 6}, {5, 5, 5}});
   standardizePredictors(doc);
   EXPECT_EQ(doc.columns[0], (Column{-1, 0, 1}));
   EXPECT_EQ(doc.columns[1], (Column{0, 0, 0}));
@@ -108,14 +95,14 @@ TEST(PredictorTransforms, Standardize) {
 
   // The test is strict: an sd equal to the limit divides, one below only
   // centres.
-  SdmDocument edge = documentOf({{0.0f, atLimit}, {0.0f, belowLimit}});
+  SdmDocument edge = sdmOf({{0.0f, atLimit}, {0.0f, belowLimit}});
   standardizePredictors(edge);
   const float mean = atLimit / 2.0f;
   EXPECT_EQ(edge.columns[0][0], (0.0f - mean) / kMinimumSpread);
   EXPECT_NEAR(edge.columns[0][1], 0.70710678f, 1e-6f);
   EXPECT_EQ(edge.columns[1], (Column{-belowLimit / 2.0f, belowLimit / 2.0f}));
 
-  SdmDocument single = documentOf({{3}});
+  SdmDocument single = sdmOf({{3}});
   standardizePredictors(single);
   EXPECT_TRUE(std::isnan(single.columns[0][0]));
 
@@ -125,7 +112,7 @@ TEST(PredictorTransforms, Standardize) {
 }
 
 TEST(PredictorTransforms, NamesChainAndTheRestStays) {
-  SdmDocument d = documentOf({{1, 2, 4, 8}, {0, 1, 0, 1}});
+  SdmDocument d = sdmOf({{1, 2, 4, 8}, {0, 1, 0, 1}});
   d.names[0] = "Translation X";
   d.path = "a/run1_3DMC.sdm";
   d.FirstConfoundPredictor.value = 7;

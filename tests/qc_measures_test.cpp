@@ -15,29 +15,25 @@
 #include "motion/rigid_body.h"
 #include "support/error_text.h"
 #include "support/hand_motion.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
 
 // All six parameters drift, wobble and jump at volume 9; the largest
-// translation and rotation are negative. The measures need no names or colours.
+// translation and rotation are negative.
 SdmDocument driftingMotion(int n) {
   const double drift[6] = {0.03, -0.05, 0.02, 0.04, -0.12, 0.06};
   const double wobble[6] = {0.2, 0.1, 0.3, 0.15, 0.25, 0.1};
   const double jump[6] = {0.8, -1.1, 0.4, -0.9, 0.7, -1.3};
-  SdmDocument doc;
-  doc.path = "study/run2_3DMC.sdm";
-  doc.NrOfPredictors.value = 6;
-  doc.NrOfDataPoints.value = n;
+  std::vector<std::vector<float>> columns(6);
   for (int p = 0; p < 6; ++p) {
-    std::vector<float> column;
     for (int i = 0; i < n; ++i) {
-      column.push_back(static_cast<float>(drift[p] * i + wobble[p] * std::sin(0.9 * i + p) +
-                                          (i >= 9 ? jump[p] : 0.0)));
+      columns[static_cast<std::size_t>(p)].push_back(
+          static_cast<float>(drift[p] * i + wobble[p] * std::sin(0.9 * i + p) + (i >= 9 ? jump[p] : 0.0)));
     }
-    doc.columns.push_back(column);
   }
-  return doc;
+  return test::sdmOf(columns, "study/run2_3DMC.sdm");
 }
 
 std::array<float, 6> row(const SdmDocument& doc, int i) {
@@ -113,12 +109,10 @@ TEST(QcMeasures, RunsTooShortToMoveAndMismatchedInputs) {
   EXPECT_EQ(none.remaining, 0u);
 
   const SdmDocument motion = driftingMotion(5);
-  EXPECT_EQ(errorOf([&] { measureRunQuality(motion, {0, 1, 2, 3}, flagVolumes({}, 5, {}), {}); }),
-            "SDM file study/run2_3DMC.sdm: the displacement series holds 4 values, "
-            "NrOfDataPoints is 5");
-  EXPECT_EQ(errorOf([&] { measureRunQuality(motion, {0, 1, 2, 3, 4}, flagVolumes({}, 6, {}), {}); }),
-            "SDM file study/run2_3DMC.sdm: the list of flags holds 6 values, "
-            "NrOfDataPoints is 5");
+  EXPECT_THROW_MSG(measureRunQuality(motion, {0, 1, 2, 3}, flagVolumes({}, 5, {}), {}), std::invalid_argument,
+                   "SDM file study/run2_3DMC.sdm: the displacement series holds 4 values, NrOfDataPoints is 5");
+  EXPECT_THROW_MSG(measureRunQuality(motion, {0, 1, 2, 3, 4}, flagVolumes({}, 6, {}), {}), std::invalid_argument,
+                   "SDM file study/run2_3DMC.sdm: the list of flags holds 6 values, NrOfDataPoints is 5");
 }
 
 // A locale that groups thousands, as many users' locales do.
@@ -147,9 +141,8 @@ TEST(QcMeasures, TableText) {
 
   b.run = "runs\tA.sdm";
   std::ostringstream refused;
-  EXPECT_EQ(errorOf([&] { writeQualityTable(refused, {a, b}); }),
-            "SDM file runs\tA.sdm: its path holds a tab or a line break, which the QC table "
-            "cannot hold");
+  EXPECT_THROW_MSG((writeQualityTable(refused, {a, b})), IOError,
+                   "SDM file runs\tA.sdm: its path holds a tab or a line break, which the QC table cannot hold");
   EXPECT_EQ(refused.str(), "");
 }
 

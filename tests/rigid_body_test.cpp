@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/test_helpers.h"
+
 namespace tsl::testing {
 namespace {
 
@@ -133,13 +135,10 @@ TEST(RigidBody, PositiveRotationsAreRightHanded) {
 }
 
 TEST(RigidBody, MotionMatrixNeedsSixParameters) {
-  try {
-    matrixOf({0, 0, 0, 0, 0});
-    FAIL() << "five parameters accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "motionMatrix: expected 6 motion parameters, got 5");
-  }
-  EXPECT_THROW(matrixOf({0, 0, 0, 0, 0, 0, 0}), std::invalid_argument);
+  EXPECT_THROW_MSG(matrixOf({0, 0, 0, 0, 0}), std::invalid_argument,
+                   "motionMatrix: expected 6 motion parameters, got 5");
+  EXPECT_THROW_MSG(matrixOf({0, 0, 0, 0, 0, 0, 0}), std::invalid_argument,
+                   "motionMatrix: expected 6 motion parameters, got 7");
 }
 
 TEST(RigidBody, TransformPointsKeepsLengthAndOrder) {
@@ -173,12 +172,8 @@ TEST(RigidBody, VoxelCentresSurroundTheOrigin) {
   EXPECT_EQ(first.z, -1.5f);
 
   EXPECT_EQ(voxelCentres(0, 5, 5, 1, 1, 1).size(), 0u);
-  try {
-    voxelCentres(2, -1, 1, 1, 1, 1);
-    FAIL() << "negative dimension accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "voxelCentres: negative grid dimension 2 x -1 x 1");
-  }
+  EXPECT_THROW_MSG(voxelCentres(2, -1, 1, 1, 1, 1), std::invalid_argument,
+                   "voxelCentres: negative grid dimension 2 x -1 x 1");
 }
 
 TEST(RigidBody, InvertMultiplySubtract) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_helpers.h"
+
 namespace tsl::testing {
 namespace {
 
@@ -101,16 +103,9 @@ TEST(SpikeFlags, HugeWindowsReachTheEndsAndBadSpikesAreRefused) {
   // A run without spikes keeps every volume, however short.
   EXPECT_EQ(flagVolumes({}, 3, {1, 1, 5}).volumes, Volumes{});
 
-  auto errorOf = [](const Volumes& spikes) -> std::string {
-    try {
-      flagVolumes(spikes, 9, {});
-    } catch (const std::invalid_argument& e) {
-      return e.what();
-    }
-    return "no exception";
-  };
-  EXPECT_EQ(errorOf({2, 9}), "Spike volume 9 is outside a run of 9 volumes");
-  EXPECT_EQ(errorOf({2, 5, 5}), "Spike volumes are not in increasing order at volume 5");
+  EXPECT_THROW_MSG((flagVolumes({2, 9}, 9, {})), std::invalid_argument, "Spike volume 9 is outside a run of 9 volumes");
+  EXPECT_THROW_MSG((flagVolumes({2, 5, 5}, 9, {})), std::invalid_argument,
+                   "Spike volumes are not in increasing order at volume 5");
 }
 
 }  // namespace

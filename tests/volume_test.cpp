@@ -5,27 +5,20 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/test_helpers.h"
+
 namespace tsl::testing {
 namespace {
-
-std::string lengthErrorOf(Dim3 dims) {
-  try {
-    Volume v(dims);
-  } catch (const std::length_error& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 TEST(Volume, ElementCountIsCheckedInAWideType) {
   EXPECT_EQ(Volume::elementCount(Dim3{46340, 46340, 1}), 2147395600u);
   // 46341^2 wraps a 32-bit product to a negative number.
-  EXPECT_EQ(lengthErrorOf(Dim3{46341, 46341, 1}),
-            "Volume grid 46341 x 46341 x 1 is not a valid voxel grid");
-  EXPECT_EQ(lengthErrorOf(Dim3{65536, 65536, 65536}),
-            "Volume grid 65536 x 65536 x 65536 is not a valid voxel grid");
-  EXPECT_EQ(lengthErrorOf(Dim3{-1, 2, 3}), "Volume grid -1 x 2 x 3 is not a valid voxel grid");
-  EXPECT_EQ(lengthErrorOf(Dim3{2, 2, -2}), "Volume grid 2 x 2 x -2 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{46341, 46341, 1}), std::length_error,
+                   "Volume grid 46341 x 46341 x 1 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{65536, 65536, 65536}), std::length_error,
+                   "Volume grid 65536 x 65536 x 65536 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{-1, 2, 3}), std::length_error, "Volume grid -1 x 2 x 3 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{2, 2, -2}), std::length_error, "Volume grid 2 x 2 x -2 is not a valid voxel grid");
   const Volume empty(Dim3{0, 5, 5});
   EXPECT_EQ(empty.size(), 0u);
 }
