@@ -17,16 +17,17 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
 #include "tasks/tasks.h"
-#include "tests/support/error_text.h"
 #include "tests/support/hand_motion.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -533,8 +534,8 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
   host.set("create_detrended", 1);
   host.set("qc_max_flagged_percent", 50.0f);
   host.logLines.clear();
-  EXPECT_EQ(errorOf([&] { createConfoundModels(host); }),
-            "Cannot Create file: " + dir.file("run3_3DMC_detr.sdm"));
+  EXPECT_THROW_MSG(createConfoundModels(host), std::runtime_error,
+                   "Cannot Create file: " + dir.file("run3_3DMC_detr.sdm"));
   EXPECT_EQ(readFile(dir.file("study_qc.tsv")), table);
   const std::vector<std::string> failing = log(host);
   EXPECT_EQ(std::count(failing.begin(), failing.end(),
@@ -556,8 +557,8 @@ TEST_F(ScrubbingTask, NegativeCountsAreRefusedBeforeAnythingIsDone) {
     host.set("create_spikes", 1);
     host.set("create_qc", 1);
     host.set(name, -2);
-    EXPECT_EQ(errorOf([&] { createConfoundModels(host); }),
-              std::string("Dialog parameter ") + name + " is -2: a number of volumes cannot be negative");
+    EXPECT_THROW_MSG(createConfoundModels(host), std::invalid_argument,
+                     std::string("Dialog parameter ") + name + " is -2: a number of volumes cannot be negative");
     EXPECT_EQ(host.calls, std::vector<std::string>{});
   }
   EXPECT_EQ(folder().size(), 1u);

@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <exception>
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "designmatrix/io_error.h"
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
 #include "motion/motion_series.h"
@@ -21,6 +21,7 @@
 #include "tests/support/confound_runs.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
@@ -91,24 +92,32 @@ const char* const kHandDetrendedFile =
     " -0.968246  -0.939336   0.000000   0.000000   0.000000   0.000000\r\n"
     " -0.968246  -0.939336   0.000000   0.000000   0.000000   0.000000\r\n";
 
-struct Outcome {
+// A host for the task on sdmfile with the switches in on set to 2 (any value
+// but 0 is on) and every other one to 0.
+RecordingHost confoundHost(const std::string& sdmfile, float threshold, const std::set<std::string>& on) {
   RecordingHost host;
-  std::string error;  // what the task threw, "" when it finished
-};
+  host.set("sdmfile", sdmfile);
+  host.set("spike_threshold", threshold);
+  for (const std::string& name : kSwitches) host.set(name, on.count(name) != 0 ? 2 : 0);
+  return host;
+}
 
-// Runs the task on sdmfile with the switches in on set to 2 (any value but 0
-// is on) and every other one to 0.
-Outcome confound(const std::string& sdmfile, float threshold, const std::set<std::string>& on) {
-  Outcome out;
-  out.host.set("sdmfile", sdmfile);
-  out.host.set("spike_threshold", threshold);
-  for (const std::string& name : kSwitches) out.host.set(name, on.count(name) != 0 ? 2 : 0);
-  try {
-    createConfoundModels(out.host);
-  } catch (const std::exception& e) {
-    out.error = e.what();
-  }
-  return out;
+// The host after the task ran on it as confoundHost sets it up; what the task
+// throws fails the test.
+RecordingHost confound(const std::string& sdmfile, float threshold, const std::set<std::string>& on) {
+  RecordingHost host = confoundHost(sdmfile, threshold, on);
+  createConfoundModels(host);
+  return host;
+}
+
+// Expects the task on sdmfile with the switches in on to throw an Error with
+// the text refusal before it calls the host at all.
+template <typename Error>
+void expectRefusal(const std::string& sdmfile, const std::set<std::string>& on, const std::string& refusal) {
+  SCOPED_TRACE(sdmfile);
+  RecordingHost host = confoundHost(sdmfile, 0.5f, on);
+  EXPECT_THROW_MSG(createConfoundModels(host), Error, refusal);
+  EXPECT_TRUE(host.calls.empty());
 }
 
 std::set<std::string> allModels() {
@@ -251,10 +260,9 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
   }
   const std::string sdm = motionFile("a/b/run1_3DMC.sdm", rows);
   const float threshold = 0.02f;
-  const Outcome out =
+  const RecordingHost host =
       confound(sdm, threshold, std::set<std::string>(kSwitches.begin(), kSwitches.end()));
-  ASSERT_EQ(out.error, "");
-  EXPECT_EQ(out.host.parametersRead,
+  EXPECT_EQ(host.parametersRead,
             (std::vector<std::string>{"spike_threshold", "create_detrended", "create_derivative",
                                       "create_spikes", "create_squared", "create_delayed1",
                                       "create_delayed1sq", "create_delayed2", "create_delayed2sq",
@@ -280,24 +288,24 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
   }
   calls.push_back("plot run1_3DMC.sdm" + kDetrendedTitle);
   calls.push_back("log " + kSaving);
-  EXPECT_EQ(out.host.calls, calls);
+  EXPECT_EQ(host.calls, calls);
 
   // Both plots to the last bit.
-  ASSERT_EQ(out.host.plots.size(), 2u);
+  ASSERT_EQ(host.plots.size(), 2u);
   const std::vector<std::array<int, 3>> colours(kMotionPredictorColours.begin(),
                                                 kMotionPredictorColours.end());
-  EXPECT_EQ(out.host.plots[0].names, motion.names);
-  EXPECT_EQ(out.host.plots[0].columns, motion.columns);
-  EXPECT_EQ(out.host.plots[0].colours, colours);
+  EXPECT_EQ(host.plots[0].names, motion.names);
+  EXPECT_EQ(host.plots[0].columns, motion.columns);
+  EXPECT_EQ(host.plots[0].colours, colours);
   std::vector<std::string> curves = detrended.names;
   curves.insert(curves.end(), {"relative RMS displacement", "Spike threshold"});
   std::vector<std::vector<float>> values = detrended.columns;
   values.insert(values.end(), {r, std::vector<float>(kVolumes, threshold)});
   std::vector<std::array<int, 3>> detrendedColours = colours;
   detrendedColours.insert(detrendedColours.end(), {{250, 250, 250}, {150, 0, 0}});
-  EXPECT_EQ(out.host.plots[1].names, curves);
-  EXPECT_EQ(out.host.plots[1].columns, values);
-  EXPECT_EQ(out.host.plots[1].colours, detrendedColours);
+  EXPECT_EQ(host.plots[1].names, curves);
+  EXPECT_EQ(host.plots[1].columns, values);
+  EXPECT_EQ(host.plots[1].colours, detrendedColours);
 
   std::set<std::string> files = {"run1_3DMC.sdm"};
   for (const ConfoundOutput& o : kConfoundOutputs)
@@ -346,21 +354,19 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
 
 TEST_F(ConfoundTask, EachSwitchAloneDoesItsOwnPartOnly) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
-  Outcome out = confound(sdm, 0.5f, {});
-  EXPECT_EQ(out.error, "");
-  EXPECT_EQ(out.host.calls, std::vector<std::string>{"log " + kSaving});
+  RecordingHost host = confound(sdm, 0.5f, {});
+  EXPECT_EQ(host.calls, std::vector<std::string>{"log " + kSaving});
   EXPECT_EQ(filesIn(dir.path().string()), std::set<std::string>{"run1_3DMC.sdm"});
 
   for (const ConfoundOutput& o : kConfoundOutputs) {
     SCOPED_TRACE(o.parameter);
     const std::string file = withSuffix(sdm, o.suffix);
-    out = confound(sdm, 0.5f, {o.parameter});
-    EXPECT_EQ(out.error, "");
+    host = confound(sdm, 0.5f, {o.parameter});
     const bool isSpikes = o.suffix == std::string("_spikes");
     std::vector<std::string> log = isSpikes ? kHandSpikeLog : std::vector<std::string>{};
     log.push_back(kSaving);
-    EXPECT_EQ(out.host.logLines, log);
-    EXPECT_TRUE(out.host.plots.empty());
+    EXPECT_EQ(host.logLines, log);
+    EXPECT_TRUE(host.plots.empty());
     EXPECT_EQ(filesIn(dir.path().string()),
               (std::set<std::string>{"run1_3DMC.sdm", fileName(file)}));
     if (fs::is_regular_file(file)) {
@@ -373,10 +379,10 @@ TEST_F(ConfoundTask, EachSwitchAloneDoesItsOwnPartOnly) {
   }
 
   // Plots alone write no file.
-  out = confound(sdm, 0.5f, {"plot_regular"});
-  EXPECT_EQ(out.host.calls, (std::vector<std::string>{"plot run1_3DMC.sdm", "log " + kSaving}));
-  out = confound(sdm, 0.5f, {"plot_detrended"});
-  EXPECT_EQ(out.host.calls,
+  host = confound(sdm, 0.5f, {"plot_regular"});
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot run1_3DMC.sdm", "log " + kSaving}));
+  host = confound(sdm, 0.5f, {"plot_detrended"});
+  EXPECT_EQ(host.calls,
             (std::vector<std::string>{"plot run1_3DMC.sdm" + kDetrendedTitle, "log " + kSaving}));
   EXPECT_EQ(filesIn(dir.path().string()), std::set<std::string>{"run1_3DMC.sdm"});
 }
@@ -386,19 +392,19 @@ TEST_F(ConfoundTask, SpikesAreDisplacementsStrictlyAboveTheThreshold) {
   const std::string spikes = withSuffix(sdm, "_spikes");
 
   // The largest displacement itself is no spike; no spike file then.
-  Outcome out = confound(sdm, 1.25f, {"create_spikes"});
-  EXPECT_EQ(out.host.logLines,
+  RecordingHost host = confound(sdm, 1.25f, {"create_spikes"});
+  EXPECT_EQ(host.logLines,
             (std::vector<std::string>{
                 "Tessel>  Detecting Spikes",
                 "Tessel>  No spikes found with displacement greater than 1.25 mm", kSaving}));
-  out = confound(sdm, 2.0f, {"create_spikes"});
-  EXPECT_EQ(out.host.logLines.at(1),
+  host = confound(sdm, 2.0f, {"create_spikes"});
+  EXPECT_EQ(host.logLines.at(1),
             "Tessel>  No spikes found with displacement greater than 2 mm");
   EXPECT_EQ(filesIn(dir.path().string()), std::set<std::string>{"run1_3DMC.sdm"});
 
   // Below every value: each volume is a spike, volume 0 included.
-  out = confound(sdm, -0.125f, {"create_spikes"});
-  const std::vector<std::string>& lines = out.host.logLines;
+  host = confound(sdm, -0.125f, {"create_spikes"});
+  const std::vector<std::string>& lines = host.logLines;
   ASSERT_EQ(lines.size(), kHandVolumes + 2);
   EXPECT_EQ(lines[1], "Tessel>  Found spike at position 0 with displacement 0 mm");
   EXPECT_EQ(lines[5], "Tessel>  Found spike at position 4 with displacement 1.25 mm");
@@ -415,8 +421,8 @@ TEST_F(ConfoundTask, SpikesAreDisplacementsStrictlyAboveTheThreshold) {
   fs::remove(spikes);
 
   // Off: no detection whatever the threshold.
-  out = confound(sdm, -1.0f, {"create_detrended"});
-  EXPECT_EQ(out.host.logLines, std::vector<std::string>{kSaving});
+  host = confound(sdm, -1.0f, {"create_detrended"});
+  EXPECT_EQ(host.logLines, std::vector<std::string>{kSaving});
   EXPECT_EQ(filesIn(dir.path().string()),
             (std::set<std::string>{"run1_3DMC.sdm", "run1_3DMC_detr.sdm"}));
 }
@@ -436,8 +442,9 @@ TEST_F(ConfoundTask, ARunsFilesArriveTogetherInTheirOrderOrNotAtAll) {
       }
     }
     const auto before = folderContents(dir.path());
-    const Outcome out = confound(sdm, 0.5f, allModels());
-    EXPECT_EQ(out.error, "Cannot Create file: " + withSuffix(sdm, kConfoundOutputs[j].suffix));
+    RecordingHost host = confoundHost(sdm, 0.5f, allModels());
+    EXPECT_THROW_MSG(createConfoundModels(host), std::runtime_error,
+                     "Cannot Create file: " + withSuffix(sdm, kConfoundOutputs[j].suffix));
     EXPECT_EQ(folderContents(dir.path()), before) << kConfoundOutputs[j].suffix;
     for (const ConfoundOutput& o : kConfoundOutputs) fs::remove(withSuffix(sdm, o.suffix));
   }
@@ -446,12 +453,13 @@ TEST_F(ConfoundTask, ARunsFilesArriveTogetherInTheirOrderOrNotAtAll) {
   // failing run and those after it add nothing.
   const std::vector<std::string> sdms = threeHandRuns();
   fs::create_directory(withSuffix(sdms[1], "_t1"));
-  const Outcome out = confound(dir.file("study_3DMC.mdm"), 0.5f, allModels());
-  EXPECT_EQ(out.error, "Cannot Create file: " + withSuffix(sdms[1], "_t1"));
+  RecordingHost host = confoundHost(dir.file("study_3DMC.mdm"), 0.5f, allModels());
+  EXPECT_THROW_MSG(createConfoundModels(host), std::runtime_error,
+                   "Cannot Create file: " + withSuffix(sdms[1], "_t1"));
   EXPECT_EQ(filesIn(dir.file("s1")).size(), 1 + kConfoundOutputs.size());
   EXPECT_EQ(filesIn(dir.file("s2")), (std::set<std::string>{"run2_3DMC.sdm", "run2_3DMC_t1.sdm"}));
   EXPECT_EQ(filesIn(dir.file("s3")), std::set<std::string>{"run3_3DMC.sdm"});
-  const std::vector<std::string>& log = out.host.logLines;
+  const std::vector<std::string>& log = host.logLines;
   EXPECT_EQ(std::count(log.begin(), log.end(), "Tessel>  Detecting Spikes"), 2);
   EXPECT_EQ(std::count(log.begin(), log.end(), kSaving), 2);
 }
@@ -461,8 +469,7 @@ TEST_F(ConfoundTask, ThreeRunsOfAnMdmEachBesideItsOwnSdm) {
   const std::string mdm = dir.file("study_3DMC.mdm");
   const std::string mdmBytes = readFile(mdm);
 
-  const Outcome out = confound(mdm, 0.5f, allModels());
-  EXPECT_EQ(out.error, "");
+  const RecordingHost host = confound(mdm, 0.5f, allModels());
   // Steps of 1.25 mm, 2.5 mm (the second run moves twice as far; its 0.5 mm
   // steps become 1 mm) and 0.3125 mm.
   std::vector<std::string> log = kHandSpikeLog;
@@ -474,7 +481,7 @@ TEST_F(ConfoundTask, ThreeRunsOfAnMdmEachBesideItsOwnSdm) {
               "Tessel>  Found spike at position 12 with displacement 2.5 mm", kSaving,
               "Tessel>  Detecting Spikes",
               "Tessel>  No spikes found with displacement greater than 0.5 mm", kSaving});
-  EXPECT_EQ(out.host.logLines, log);
+  EXPECT_EQ(host.logLines, log);
   for (std::size_t r = 0; r < sdms.size(); ++r) {
     std::set<std::string> expected = {fileName(sdms[r])};
     for (const ConfoundOutput& o : kConfoundOutputs) {
@@ -500,20 +507,20 @@ TEST_F(ConfoundTask, NoSpikeRemovesTheSpikeFileOfAnEarlierRun) {
   writeFile(spikes, kHandSpikesFile);
 
   // Without detection the earlier file is not this run's business.
-  Outcome out = confound(sdm, 2.0f, {"create_detrended"});
+  confound(sdm, 2.0f, {"create_detrended"});
   EXPECT_EQ(readFile(spikes), kHandSpikesFile);
 
   // A run that fails removes nothing.
   fs::remove(withSuffix(sdm, "_detr"));
   fs::create_directory(withSuffix(sdm, "_detr"));
-  out = confound(sdm, 2.0f, {"create_spikes", "create_detrended"});
-  EXPECT_EQ(out.error, "Cannot Create file: " + withSuffix(sdm, "_detr"));
+  RecordingHost failing = confoundHost(sdm, 2.0f, {"create_spikes", "create_detrended"});
+  EXPECT_THROW_MSG(createConfoundModels(failing), std::runtime_error,
+                   "Cannot Create file: " + withSuffix(sdm, "_detr"));
   EXPECT_EQ(readFile(spikes), kHandSpikesFile);
   fs::remove(withSuffix(sdm, "_detr"));
 
-  out = confound(sdm, 2.0f, {"create_spikes", "create_detrended"});
-  EXPECT_EQ(out.error, "");
-  EXPECT_EQ(out.host.logLines,
+  const RecordingHost host = confound(sdm, 2.0f, {"create_spikes", "create_detrended"});
+  EXPECT_EQ(host.logLines,
             (std::vector<std::string>{
                 "Tessel>  Detecting Spikes",
                 "Tessel>  No spikes found with displacement greater than 2 mm", kSaving,
@@ -528,43 +535,32 @@ TEST_F(ConfoundTask, RunsTooShortToDetrendAreRefusedBeforeAnythingIsDone) {
   const std::string refusal =
       "SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
   std::set<std::string> everything(kSwitches.begin(), kSwitches.end());
-  Outcome out = confound(single, 0.5f, everything);
-  EXPECT_EQ(out.error, refusal);
-  EXPECT_TRUE(out.host.calls.empty());
+  expectRefusal<IOError>(single, everything, refusal);
   for (const ConfoundOutput& o : kConfoundOutputs) {
-    EXPECT_EQ(confound(single, 0.5f, {o.parameter}).error, refusal) << o.parameter;
+    SCOPED_TRACE(o.parameter);
+    expectRefusal<IOError>(single, {o.parameter}, refusal);
   }
-  EXPECT_EQ(confound(single, 0.5f, {"plot_detrended"}).error, refusal);
+  expectRefusal<IOError>(single, {"plot_detrended"}, refusal);
 
   // Every run of a study list is checked before the first one is processed.
   const std::string first = motionFile("s1/run1_3DMC.sdm", handRows());
   const std::string mdm = dir.file("study_3DMC.mdm");
   writeMdm(mdm, {first, single}, {dir.file("s1/run1.fmr"), dir.file("s2/single.fmr")});
-  out = confound(mdm, 0.5f, everything);
-  EXPECT_EQ(out.error, refusal);
-  EXPECT_TRUE(out.host.calls.empty());
+  expectRefusal<IOError>(mdm, everything, refusal);
   EXPECT_EQ(filesIn(dir.file("s1")), std::set<std::string>{"run1_3DMC.sdm"});
   EXPECT_EQ(filesIn(dir.file("s2")), std::set<std::string>{"single_3DMC.sdm"});
 
   // The plain plot needs no detrending.
-  out = confound(single, 0.5f, {"plot_regular"});
-  EXPECT_EQ(out.error, "");
-  EXPECT_EQ(out.host.calls, (std::vector<std::string>{"plot single_3DMC.sdm", "log " + kSaving}));
+  const RecordingHost host = confound(single, 0.5f, {"plot_regular"});
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot single_3DMC.sdm", "log " + kSaving}));
 }
 
 TEST_F(ConfoundTask, RefusesMotionFilesItCannotUseBeforeAnythingIsDone) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
   const std::string text = readFile(sdm);
-  std::vector<std::pair<std::string, std::string>> refusals;
-  for (const char* name : {"run1_3DMC.txt", "run1_3DMC.sdm.bak"}) {
-    writeFile(dir.file(name), text);
-    // Refused rather than finished with nothing done.
-    refusals.emplace_back(
-        dir.file(name),
-        "Not an SDM or MDM file (the name must end in .sdm or .mdm): " + dir.file(name));
-  }
-  const std::string missing = dir.file("missing_3DMC.sdm");
-  refusals.emplace_back(missing, "Failed opening for reading: " + missing);
+  // Refused rather than finished with nothing done.
+  const std::vector<std::string> misnamed = {dir.file("run1_3DMC.txt"), dir.file("run1_3DMC.sdm.bak")};
+  for (const std::string& path : misnamed) writeFile(path, text);
   // Five predictors cannot be motion parameters.
   SdmDocument five(sdm);
   for (auto* list : {&five.red, &five.green, &five.blue}) list->pop_back();
@@ -573,16 +569,17 @@ TEST_F(ConfoundTask, RefusesMotionFilesItCannotUseBeforeAnythingIsDone) {
   five.NrOfPredictors.value = 5;
   const std::string fivePath = dir.file("five_3DMC.sdm");
   five.writeToFile(fivePath);
-  refusals.emplace_back(
-      fivePath, "SDM file " + fivePath + ": holds 5 predictors, the six motion parameters need 6");
+  const std::string missing = dir.file("missing_3DMC.sdm");
 
   const std::set<std::string> everything(kSwitches.begin(), kSwitches.end());
   const auto before = folderContents(dir.path());
-  for (const auto& [path, refusal] : refusals) {
-    const Outcome out = confound(path, 0.5f, everything);
-    EXPECT_EQ(out.error, refusal);
-    EXPECT_TRUE(out.host.calls.empty()) << path;
+  for (const std::string& path : misnamed) {
+    expectRefusal<std::runtime_error>(
+        path, everything, "Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
   }
+  expectRefusal<OpenFileError>(missing, everything, "Failed opening for reading: " + missing);
+  expectRefusal<IOError>(fivePath, everything,
+                         "SDM file " + fivePath + ": holds 5 predictors, the six motion parameters need 6");
   EXPECT_EQ(folderContents(dir.path()), before);
 }
 
@@ -592,7 +589,7 @@ TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
   std::vector<MotionRow> rows = handRows();
   for (std::size_t t = 0; t < kHandVolumes; ++t) rows[t][2] = (t % 2 == 0) ? 0.00005f : -0.00005f;
   const std::string sdm = motionFile("run1_3DMC.sdm", rows);
-  EXPECT_EQ(confound(sdm, 0.5f, {"create_detrended"}).error, "");
+  confound(sdm, 0.5f, {"create_detrended"});
   const SdmDocument detrended(withSuffix(sdm, "_detr"));
   double sum = 0;
   for (float v : detrended.columns[2]) {

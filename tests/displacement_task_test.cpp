@@ -24,24 +24,12 @@
 #include "tests/support/recording_host.h"
 #include "tests/support/reference_displacement.h"
 #include "tests/support/temp_dir.h"
-
-// Expects statement to throw exception_type whose what() is message.
-#ifndef EXPECT_THROW_MSG
-#define EXPECT_THROW_MSG(statement, exception_type, message)          \
-  do {                                                                \
-    std::string caught_ = "no exception";                             \
-    try {                                                             \
-      statement;                                                      \
-    } catch (const exception_type& error_) {                          \
-      caught_ = error_.what();                                        \
-    }                                                                 \
-    EXPECT_EQ(caught_, message) << #statement;                        \
-  } while (false)
-#endif
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using test::RecordingHost;
@@ -244,7 +232,7 @@ TEST_F(DisplacementTask, EachSwitchAddsItsOwnMapAlone) {
   computeDisplacementMaps(dark);
   ASSERT_EQ(dark.saves.size(), kExportOrder.size());
   for (const RecordingHost::Map& map : dark.maps) {
-    EXPECT_EQ(valuesOf(map.volume), std::vector<float>(map.volume.size(), 0.0f));
+    EXPECT_THAT(valuesOf(map.volume), Each(0.0f));
     EXPECT_EQ(map.lower, 0.01f);
     EXPECT_EQ(map.upper, 0.0f);
   }

@@ -20,6 +20,7 @@
 #include "hostsim/transcript.h"
 #include "tests/support/json_lines.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::hostsim {
 namespace {
@@ -432,12 +433,8 @@ TEST(HostsimOptions, FullCommandLine) {
   EXPECT_FALSE(defaults.plugin || defaults.fmr || defaults.documentType || defaults.dims);
   EXPECT_FALSE(defaults.noMapSlices);
 
-  try {
-    parseOptions({"--dims", "1,2"});
-    FAIL();
-  } catch (const UsageError& error) {
-    EXPECT_STREQ(error.what(), "--dims expects three numbers separated by ',', got \"1,2\"");
-  }
+  EXPECT_THROW_MSG(parseOptions({"--dims", "1,2"}), UsageError,
+                   "--dims expects three numbers separated by ',', got \"1,2\"");
   EXPECT_THROW(parseOptions({"--version", "1.2.3", "--version", "1.2.3"}), UsageError);
   EXPECT_THROW(parseOptions({"--voxel-size", "1,2,3,"}), UsageError);
   EXPECT_THROW(parseOptions({"--map-dims", ",1,2"}), UsageError);

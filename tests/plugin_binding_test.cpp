@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plugin/host_functions.h"
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 // The exported address of every name in table order; null for the withheld one.
@@ -57,13 +58,8 @@ TEST(HostFunctionTable, BindsEveryExportedNameLeavingOnlyTheMissingOneNull) {
 
   EXPECT_STREQ(host::functionName(0), "zrGetVersionOfZorvane");
   EXPECT_STREQ(host::functionName(189), "zrLaunchICADialog");
-  try {
-    host::require<RawFunction>(Fn::TESSEL_WITHHELD_HOST_FUNCTION);
-    FAIL() << "a null entry was handed out";
-  } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()),
-              std::string("Host function not available: ") + host::functionName(kWithheld));
-  }
+  EXPECT_THROW_MSG(host::require<RawFunction>(Fn::TESSEL_WITHHELD_HOST_FUNCTION), std::runtime_error,
+                   std::string("Host function not available: ") + host::functionName(kWithheld));
 }
 
 #else
@@ -116,12 +112,8 @@ TEST(HostFunctionTable, EveryWrapperReportsItsOwnMissingEntry) {
       {"zrShowPlotAtPosition", [] { zr::showPlotAtPosition(nullptr, 1, 1); }},
   };
   for (const auto& [name, call] : calls) {
-    try {
-      call();
-      ADD_FAILURE() << name << ": a null entry was called";
-    } catch (const std::runtime_error& error) {
-      EXPECT_EQ(std::string(error.what()), std::string("Host function not available: ") + name);
-    }
+    SCOPED_TRACE(name);
+    EXPECT_THROW_MSG(call(), std::runtime_error, std::string("Host function not available: ") + name);
   }
   // The log stream takes the raw entry as it is, null included.
   EXPECT_EQ(zr::logTextFunction(), nullptr);

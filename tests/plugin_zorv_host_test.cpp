@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -27,6 +26,7 @@
 #include "plugin/host_api.h"
 #include "plugin/host_functions.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -185,35 +185,6 @@ TESSEL_EXPORT void zrShowPlotAtPosition(ZrPlot plot, int x, int y) {
 namespace tsl::testing {
 namespace {
 
-// The text of the exception call throws, "no error" when it throws none.
-template <typename Exception>
-std::string errorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Exception& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
-// Predictor i of the columns is named "P<i>" and coloured (i, 2i, 3i).
-SdmDocument sdmOf(const std::vector<std::vector<float>>& columns,
-                  const std::string& path = "a/run1_3DMC.sdm") {
-  SdmDocument doc;
-  doc.path = path;
-  doc.NrOfPredictors.value = static_cast<int>(columns.size());
-  doc.NrOfDataPoints.value = columns.empty() ? 0 : static_cast<int>(columns[0].size());
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const int c = static_cast<int>(i);
-    doc.columns.push_back(columns[i]);
-    doc.names.push_back(std::string("P").append(std::to_string(i)));
-    doc.red.push_back(c);
-    doc.green.push_back(2 * c);
-    doc.blue.push_back(3 * c);
-  }
-  return doc;
-}
-
 class ZorvHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -226,6 +197,9 @@ class ZorvHostTest : public ::testing::Test {
 };
 
 #if !TESSEL_TEST_HOST_LACKS_RESIZE_PLOT
+
+// The motion file the plot tests draw; its name is the plot's title.
+const char* const kRunSdm = "a/run1_3DMC.sdm";
 
 TEST_F(ZorvHostTest, DialogParametersFileChoiceMessagesAndLogLines) {
   standIn().parameters = {{"task", "confound"}, {"plot_regular", "1"}, {"fmr_threshold", "120.75"}};
@@ -282,7 +256,7 @@ TEST_F(ZorvHostTest, SixPredictorsInOrder) {
       {0.1f, 0.2f, 0.3f, 0.45f, 0.6f},   {-0.1f, -0.25f, -0.3f, -0.5f, -0.7f},
       {0.05f, 0.3f, 0.6f, 0.8f, 1.2f},   {0.2f, -0.4f, 0.7f, -1.1f, 1.6f},
       {-0.3f, -0.9f, -1.5f, -2.2f, -2.4f}, {0.0f, 0.5f, 1.0f, 1.5f, 2.0f}};
-  host_.plot(sdmOf(columns), "");
+  host_.plot(test::sdmOf(columns, kRunSdm), "");
   const std::vector<std::string> expected{
       "plotLine 5 P0",    "theme h 1",      "line h 0 2 0 0 0 0",
       "addLine h 5 P1",   "line h 1 2 1 2 3 0",   "addLine h 5 P2",   "line h 2 2 2 4 6 0",
@@ -299,7 +273,7 @@ TEST_F(ZorvHostTest, SixPredictorsInOrder) {
 
 TEST_F(ZorvHostTest, SymmetricRangeFitsEveryCurve) {
   auto rangeOf = [this](const std::vector<std::vector<float>>& columns) {
-    host_.plot(sdmOf(columns), "");
+    host_.plot(test::sdmOf(columns, kRunSdm), "");
     EXPECT_EQ(standIn().lowerRange, -standIn().upperRange);
     return standIn().upperRange;
   };
@@ -318,7 +292,7 @@ TEST_F(ZorvHostTest, SymmetricRangeFitsEveryCurve) {
 TEST_F(ZorvHostTest, TitleIsTheFileNameAndTheSuffix) {
   auto titleOf = [this](const std::string& path, const std::string& suffix = "") {
     standIn().calls.clear();
-    host_.plot(sdmOf({{1.0f}}, path), suffix);
+    host_.plot(test::sdmOf({{1.0f}}, path), suffix);
     for (const std::string& call : standIn().calls) {
       if (call.rfind("title h ", 0) == 0) return call.substr(8);
     }
@@ -333,20 +307,20 @@ TEST_F(ZorvHostTest, TitleIsTheFileNameAndTheSuffix) {
 }
 
 TEST_F(ZorvHostTest, NothingToPlotMakesNoCall) {
-  host_.plot(sdmOf({}), "");
-  host_.plot(sdmOf({{}, {}}), " detrended");
+  host_.plot(test::sdmOf({}), "");
+  host_.plot(test::sdmOf({{}, {}}), " detrended");
   EXPECT_TRUE(standIn().calls.empty());
 }
 
 TEST_F(ZorvHostTest, InconsistentDocumentIsRefusedBeforeAnyCall) {
-  SdmDocument doc = sdmOf({{1, 2}, {3, 4}});
+  SdmDocument doc = test::sdmOf({{1, 2}, {3, 4}}, kRunSdm);
   doc.NrOfPredictors.value = 3;
-  EXPECT_EQ(errorOf<std::runtime_error>([&] { host_.plot(doc, ""); }),
-            "SDM document a/run1_3DMC.sdm: NrOfPredictors is 3 but it holds 2 predictors");
-  doc = sdmOf({{1, 2}, {3, 4}});
+  EXPECT_THROW_MSG(host_.plot(doc, ""), std::runtime_error,
+                   "SDM document a/run1_3DMC.sdm: NrOfPredictors is 3 but it holds 2 predictors");
+  doc = test::sdmOf({{1, 2}, {3, 4}}, kRunSdm);
   doc.columns[1].pop_back();
-  EXPECT_EQ(errorOf<std::runtime_error>([&] { host_.plot(doc, ""); }),
-            "SDM document a/run1_3DMC.sdm: predictor 2 holds 1 values, expected 2");
+  EXPECT_THROW_MSG(host_.plot(doc, ""), std::runtime_error,
+                   "SDM document a/run1_3DMC.sdm: predictor 2 holds 1 values, expected 2");
   EXPECT_TRUE(standIn().calls.empty());
 }
 
@@ -393,18 +367,23 @@ TEST_F(ZorvHostTest, MapMismatchesAreReportedInOrderAndNothingIsCopiedOrSet) {
   standIn().mapGrid[0] = 3;
   standIn().mapGrid[1] = 2;
   standIn().mapGrid[2] = 1;
-  auto failureOf = [this](Dim3 dims) {
+  auto addMapOf = [this](Dim3 dims) {
     standIn().calls.clear();
-    return errorOf<std::logic_error>([&] { host_.addMap(Volume(dims, 7.0f), 0.01f, 7.0f); });
+    host_.addMap(Volume(dims, 7.0f), 0.01f, 7.0f);
   };
-  EXPECT_EQ(failureOf(Dim3{2, 3, 1}), "assertion failure (tessel:54): dim.y == header.DimY");
+  EXPECT_THROW_MSG(addMapOf(Dim3{2, 3, 1}), std::logic_error,
+                   "assertion failure (tessel:54): dim.y == header.DimY");
   EXPECT_EQ(standIn().calls, (std::vector<std::string>{"create map", "get map"}));
   EXPECT_EQ(standIn().slices[0], std::vector<float>(6, -1.0f));
-  EXPECT_EQ(failureOf(Dim3{3, 2, 2}), "assertion failure (tessel:53): dim.z == header.DimZ");
-  EXPECT_EQ(failureOf(Dim3{2, 2, 2}), "assertion failure (tessel:53): dim.z == header.DimZ");
-  EXPECT_EQ(failureOf(Dim3{4, 2, 1}), "assertion failure (tessel:55): dim.x == header.DimX");
+  EXPECT_THROW_MSG(addMapOf(Dim3{3, 2, 2}), std::logic_error,
+                   "assertion failure (tessel:53): dim.z == header.DimZ");
+  EXPECT_THROW_MSG(addMapOf(Dim3{2, 2, 2}), std::logic_error,
+                   "assertion failure (tessel:53): dim.z == header.DimZ");
+  EXPECT_THROW_MSG(addMapOf(Dim3{4, 2, 1}), std::logic_error,
+                   "assertion failure (tessel:55): dim.x == header.DimX");
   standIn().handsOutSlices = false;
-  EXPECT_EQ(failureOf(Dim3{3, 2, 1}), "assertion failure (tessel:52): slices != nullptr");
+  EXPECT_THROW_MSG(addMapOf(Dim3{3, 2, 1}), std::logic_error,
+                   "assertion failure (tessel:52): slices != nullptr");
   EXPECT_EQ(standIn().calls, (std::vector<std::string>{"create map", "get map"}));
   EXPECT_TRUE(standIn().mapParameters.empty());
 }
@@ -414,9 +393,9 @@ TEST_F(ZorvHostTest, ASaveTheHostDidNotMakeIsAnError) {
   const std::string path = dir.file("run1_3DMC_MaxAbsolute.map");
   standIn().writesMaps = false;
   const std::string failure = "Failed writing file: " + path;
-  EXPECT_EQ(errorOf<IOError>([&] { host_.saveMaps(path); }), failure);
+  EXPECT_THROW_MSG(host_.saveMaps(path), IOError, failure);
   writeFile(path, "an earlier map");
-  EXPECT_EQ(errorOf<IOError>([&] { host_.saveMaps(path); }), failure);
+  EXPECT_THROW_MSG(host_.saveMaps(path), IOError, failure);
   EXPECT_EQ(standIn().calls, (std::vector<std::string>{"save " + path, "save " + path}));
 
   // Rewritten in place with as many bytes as before, by a later task.
@@ -424,15 +403,15 @@ TEST_F(ZorvHostTest, ASaveTheHostDidNotMakeIsAnError) {
   writeFile(path, std::string(std::strlen(kSavedMaps), 'x'));
   namespace fs = std::filesystem;
   fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
-  EXPECT_EQ(errorOf<IOError>([&] { host_.saveMaps(path); }), "no error");
+  EXPECT_NO_THROW(host_.saveMaps(path));
   EXPECT_EQ(readFile(path), kSavedMaps);
 }
 
 #else
 
 TEST_F(ZorvHostTest, MissingHostFunctionIsNamed) {
-  EXPECT_EQ(errorOf<std::runtime_error>([&] { host_.plot(sdmOf({{1.0f}}), ""); }),
-            "Host function not available: zrResizePlot");
+  EXPECT_THROW_MSG(host_.plot(test::sdmOf({{1.0f}}), ""), std::runtime_error,
+                   "Host function not available: zrResizePlot");
 }
 
 #endif

@@ -13,7 +13,6 @@
 #include "designmatrix/io_error.h"
 #include "motion/motion_series.h"
 #include "motion/rigid_body.h"
-#include "support/error_text.h"
 #include "support/hand_motion.h"
 #include "tests/support/test_helpers.h"
 

@@ -18,20 +18,7 @@
 #include "tasks/tasks.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/temp_dir.h"
-
-// Expects statement to throw exception_type whose what() is message.
-#ifndef EXPECT_THROW_MSG
-#define EXPECT_THROW_MSG(statement, exception_type, message)          \
-  do {                                                                \
-    std::string caught_ = "no exception";                             \
-    try {                                                             \
-      statement;                                                      \
-    } catch (const exception_type& error_) {                          \
-      caught_ = error_.what();                                        \
-    }                                                                 \
-    EXPECT_EQ(caught_, message) << #statement;                        \
-  } while (false)
-#endif
+#include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
 namespace {
