@@ -20,9 +20,9 @@
 // Exit status 1 when any result differs from the oracle or a step fails.
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,7 +86,9 @@ float intensity(const RunShape& s, int x, int y, int z, int t) {
   const float r2 = (u * u + v * v + w * w) / (0.46f * 0.46f);
   const std::uint64_t key =
       ((static_cast<std::uint64_t>(t) * 4096 + static_cast<std::uint64_t>(z)) * 4096 +
-       static_cast<std::uint64_t>(y)) * 4096 + static_cast<std::uint64_t>(x);
+       static_cast<std::uint64_t>(y)) *
+          4096 +
+      static_cast<std::uint64_t>(x);
   const float noise = 40.0f * (hashNoise(key) - 0.5f);
   if (r2 <= 1.0f) return 900.0f - 300.0f * r2 + noise;
   return 20.0f + noise;
@@ -128,8 +130,9 @@ RunFiles writeRun(const fs::path& dir, const RunShape& s) {
   const RunFiles files{(dir / (std::string(s.name) + ".fmr")).string(),
                        (dir / (std::string(s.name) + "_3DMC.sdm")).string()};
   tsl::writeFmrHeader(files.fmr, layout);
-  tsl::writeStc((dir / (std::string(s.name) + ".stc")).string(), s.dimX, s.dimY, s.slices, s.volumes,
-                [&s](int x, int y, int z, int t) { return intensity(s, x, y, z, t); }, false);
+  tsl::writeStc((dir / (std::string(s.name) + ".stc")).string(), s.dimX, s.dimY, s.slices,
+                s.volumes, [&s](int x, int y, int z, int t) { return intensity(s, x, y, z, t); },
+                false);
   tsl::writeHostMotionSdm(files.sdm, motionOf(s.volumes));
   return files;
 }
@@ -190,15 +193,16 @@ ProcessResult runProcess(const std::vector<std::string>& args, const std::string
   argv.push_back(nullptr);
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ);
-  if (spawned != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(spawned));
+  if (spawned != 0)
+    throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(spawned));
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error("measuring " + args[0] + " failed");
   }
   ProcessResult result;
   FILE* in = std::fopen(resultPath.c_str(), "r");
-  const bool read = in != nullptr &&
-                    std::fscanf(in, "%d %lf %ld", &result.status, &result.seconds, &result.peakKb) == 3;
+  const bool read = in != nullptr && std::fscanf(in, "%d %lf %ld", &result.status, &result.seconds,
+                                                 &result.peakKb) == 3;
   if (in != nullptr) std::fclose(in);
   if (!read) throw std::runtime_error("cannot read " + resultPath);
   return result;
@@ -219,8 +223,10 @@ bool benchRun(const RunShape& s, const fs::path& dir, int repeat) {
   {
     tsl::FmrFileHeader whole = header;
     const double wholeRead = secondsOf([&] { tsl::readStcData(whole); });
-    std::printf("   STC read, whole run (readStcData): %6.3f s, %.0f MB of floats held\n", wholeRead,
-                static_cast<double>(whole.voxelData.size()) * static_cast<double>(first.size()) * 4.0 / 1e6);
+    std::printf("   STC read, whole run (readStcData): %6.3f s, %.0f MB of floats held\n",
+                wholeRead,
+                static_cast<double>(whole.voxelData.size()) * static_cast<double>(first.size()) *
+                    4.0 / 1e6);
   }
 
   std::vector<std::int32_t> mask;
@@ -232,19 +238,22 @@ bool benchRun(const RunShape& s, const fs::path& dir, int repeat) {
 
   const tsl::SdmDocument motion(files.sdm);
   const tsl::Dim3 dims{s.dimX, s.dimY, s.slices};
-  const float extent[3] = {static_cast<float>(s.dimX) * kVoxelMm, static_cast<float>(s.dimY) * kVoxelMm,
+  const float extent[3] = {static_cast<float>(s.dimX) * kVoxelMm,
+                           static_cast<float>(s.dimY) * kVoxelMm,
                            static_cast<float>(s.slices) * kSliceMm};
   tsl::DisplacementMaps expected;
-  const double reference =
-      secondsOf([&] { expected = tsl::testing::referenceDisplacement(mask, dims, extent, motion); });
+  const double reference = secondsOf(
+      [&] { expected = tsl::testing::referenceDisplacement(mask, dims, extent, motion); });
   std::printf("   kernel, whole-grid reference:    %8.3f s\n", reference);
 
   bool identical = true;
   auto fast = [&](const char* label, tsl::KernelOptions options) {
     // Timed: the measures over the mask, as the task computes them. Checked:
     // the seven volumes made of them.
-    const double t = bestOf(repeat, [&] { tsl::computeMaskedDisplacement(mask, dims, extent, motion, options); });
-    const tsl::DisplacementMaps maps = tsl::computeDisplacement(mask, dims, extent, motion, options);
+    const double t = bestOf(
+        repeat, [&] { tsl::computeMaskedDisplacement(mask, dims, extent, motion, options); });
+    const tsl::DisplacementMaps maps =
+        tsl::computeDisplacement(mask, dims, extent, motion, options);
     const bool same = tsl::testing::firstDifferentMap(maps, expected) < 0;
     identical = identical && same;
     std::printf("   kernel, %-24s %8.3f s  %5.1f x reference, %s\n", label, t, reference / t,
@@ -268,11 +277,17 @@ bool benchRun(const RunShape& s, const fs::path& dir, int repeat) {
   const std::string log = (dir / (std::string(s.name) + "_task.log")).string();
   const std::string resultFile = (dir / (std::string(s.name) + "_task.result")).string();
   for (const bool maps : {false, true}) {
-    std::vector<std::string> args{TESSEL_SIMULATOR, "--plugin", TESSEL_PLUGIN, "--fmr", files.fmr,
-                                  "--param", "sdmfile=" + files.sdm,
-                                  "--param", "fmr_threshold=" + std::to_string(static_cast<int>(kThreshold))};
-    for (const char* map : {"map_max_abs", "map_mean_abs", "map_max_rel", "map_mean_rel", "map_max_abs_x",
-                            "map_max_abs_y", "map_max_abs_z"}) {
+    std::vector<std::string> args{TESSEL_SIMULATOR,
+                                  "--plugin",
+                                  TESSEL_PLUGIN,
+                                  "--fmr",
+                                  files.fmr,
+                                  "--param",
+                                  "sdmfile=" + files.sdm,
+                                  "--param",
+                                  "fmr_threshold=" + std::to_string(static_cast<int>(kThreshold))};
+    for (const char* map : {"map_max_abs", "map_mean_abs", "map_max_rel", "map_mean_rel",
+                            "map_max_abs_x", "map_max_abs_y", "map_max_abs_z"}) {
       args.push_back("--param");
       args.push_back(std::string(map) + (maps ? "=1" : "=0"));
     }
@@ -286,15 +301,17 @@ bool benchRun(const RunShape& s, const fs::path& dir, int repeat) {
     for (int i = 0; i < repeat; ++i) {
       const ProcessResult r = runProcess(args, log, resultFile);
       if (r.status != 0) {
-        std::cerr << "the displacement task failed (status " << r.status << "), see " << log << "\n";
+        std::cerr << "the displacement task failed (status " << r.status << "), see " << log
+                  << "\n";
         return false;
       }
       if (i == 0 || r.seconds < best.seconds) best.seconds = r.seconds;
       best.peakKb = std::max(best.peakKb, r.peakKb);
     }
-    std::printf("   whole task, %s %7.3f s  %5.2f x (kernel as the task + first volume), peak %.1f MB\n",
-                maps ? "7 maps saved:      " : "no maps selected:  ", best.seconds,
-                best.seconds / (asTask + firstRead), static_cast<double>(best.peakKb) / 1024.0);
+    std::printf(
+        "   whole task, %s %7.3f s  %5.2f x (kernel as the task + first volume), peak %.1f MB\n",
+        maps ? "7 maps saved:      " : "no maps selected:  ", best.seconds,
+        best.seconds / (asTask + firstRead), static_cast<double>(best.peakKb) / 1024.0);
   }
   return identical;
 }
@@ -307,7 +324,8 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 5 && std::string(argv[1]) == "--measure") return measureChild(argv[2], argv[3], argv + 4);
+  if (argc >= 5 && std::string(argv[1]) == "--measure")
+    return measureChild(argv[2], argv[3], argv + 4);
   std::string which = "all";
   int repeat = 3;
   std::string keep;

@@ -10,10 +10,9 @@ namespace {
 void requireCombinable(const SdmDocument& model, int dataPoints) {
   const std::string file = "SDM file " + model.path + ": ";
   if (model.NrOfDataPoints.value != dataPoints) {
-    throw std::invalid_argument(file + "NrOfDataPoints is " +
-                                std::to_string(model.NrOfDataPoints.value) +
-                                ", the models it is combined with have " +
-                                std::to_string(dataPoints));
+    throw std::invalid_argument(
+        file + "NrOfDataPoints is " + std::to_string(model.NrOfDataPoints.value) +
+        ", the models it is combined with have " + std::to_string(dataPoints));
   }
   const auto count = static_cast<std::size_t>(model.NrOfPredictors.value);
   if (model.NrOfPredictors.value < 0 || model.columns.size() != count ||

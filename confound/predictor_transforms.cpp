@@ -41,8 +41,8 @@ void requireDetrendable(const SdmDocument& doc) {
   const int points = doc.NrOfDataPoints.value;
   if (points >= kMinimumDetrendPoints) return;
   throw IOError("SDM file " + doc.path + ": holds " + std::to_string(points) +
-                (points == 1 ? " data point" : " data points") + ", a detrended series needs at least " +
-                std::to_string(kMinimumDetrendPoints));
+                (points == 1 ? " data point" : " data points") +
+                ", a detrended series needs at least " + std::to_string(kMinimumDetrendPoints));
 }
 
 void differentiatePredictor(SdmDocument& doc, std::size_t column) {

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cmath>
-#include <ostream>
 #include <iterator>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -70,8 +70,8 @@ void requireOnePerVolume(const SdmDocument& motion, std::size_t values, std::siz
 template <typename T>
 std::string fixedText(T value) {
   char digits[64];
-  const auto result =
-      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, kTableDecimals);
+  const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
+                                    kTableDecimals);
   return std::string(digits, result.ptr);
 }
 
@@ -119,7 +119,8 @@ RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<float>
   q.maxFd = framewise.max;
   q.flagged = flags.volumes.size();
   q.spikes = q.flagged - flags.extra;
-  q.flaggedPercent = n == 0 ? 0.0 : kPercent * static_cast<double>(q.flagged) / static_cast<double>(n);
+  q.flaggedPercent =
+      n == 0 ? 0.0 : kPercent * static_cast<double>(q.flagged) / static_cast<double>(n);
   q.remaining = n - q.flagged;
   q.longestClean = longestUnflaggedStretch(flags.flagged);
   q.maxTranslation = largestMagnitude(motion, 0, n);
@@ -139,21 +140,20 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
   }
   out << kTableHeader << kEol;
   for (const RunQuality& row : rows) {
-    const std::string cells[] = {
-        row.run,
-        countText(row.volumes),
-        fixedText(row.meanRms),
-        fixedText(row.maxRms),
-        fixedText(row.meanFd),
-        fixedText(row.maxFd),
-        countText(row.spikes),
-        countText(row.flagged),
-        fixedText(row.flaggedPercent),
-        countText(row.remaining),
-        countText(row.longestClean),
-        fixedText(row.maxTranslation),
-        fixedText(row.maxRotation),
-        row.overLimits() ? "yes" : "no"};
+    const std::string cells[] = {row.run,
+                                 countText(row.volumes),
+                                 fixedText(row.meanRms),
+                                 fixedText(row.maxRms),
+                                 fixedText(row.meanFd),
+                                 fixedText(row.maxFd),
+                                 countText(row.spikes),
+                                 countText(row.flagged),
+                                 fixedText(row.flaggedPercent),
+                                 countText(row.remaining),
+                                 countText(row.longestClean),
+                                 fixedText(row.maxTranslation),
+                                 fixedText(row.maxRotation),
+                                 row.overLimits() ? "yes" : "no"};
     for (std::size_t c = 0; c < std::size(cells); ++c) out << (c == 0 ? "" : "\t") << cells[c];
     out << kEol;
   }

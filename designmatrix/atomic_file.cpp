@@ -27,8 +27,8 @@ std::string temporaryPathFor(const std::string& path) {
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
   }();
   for (;;) {
-    const auto stamp = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto stamp =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const std::uint64_t tag = processSeed ^ (stamp * 0x9E3779B97F4A7C15ull) ^ counter++;
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(tag));

@@ -33,7 +33,9 @@ bool sameCharacter(char a, char b) { return a == b || (isSeparator(a) && isSepar
 // "C:/old/annabel/run1.sdm".
 void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove) {
   const std::string& from = studyMove.from;
-  if (text.size() < from.size() || !std::equal(from.begin(), from.end(), text.begin(), sameCharacter)) return;
+  if (text.size() < from.size() ||
+      !std::equal(from.begin(), from.end(), text.begin(), sameCharacter))
+    return;
   const bool wholeFolder = from.empty() || isSeparator(from.back()) || text.size() == from.size() ||
                            isSeparator(text[from.size()]);
   if (wholeFolder) text = studyMove.to + text.substr(from.size());
@@ -77,8 +79,8 @@ class MdmReader {
     }
     if (doc_.sdmPaths.size() < wanted) {
       const std::size_t found = doc_.sdmPaths.size();
-      fail("NrOfStudies is " + std::to_string(wanted) + ", but the file lists " + std::to_string(found) +
-           (found == 1 ? " study" : " studies"));
+      fail("NrOfStudies is " + std::to_string(wanted) + ", but the file lists " +
+           std::to_string(found) + (found == 1 ? " study" : " studies"));
     }
   }
 
@@ -168,7 +170,8 @@ MdmDocument MdmDocument::parse(std::string_view bytes, const std::string& filePa
   return MdmDocument(bytes, filePath);
 }
 
-MdmDocument::MdmDocument(const std::string& filePath) : MdmDocument(readWholeFile(filePath), filePath) {}
+MdmDocument::MdmDocument(const std::string& filePath)
+    : MdmDocument(readWholeFile(filePath), filePath) {}
 
 void MdmDocument::writeToFile() const {
   writeFileAtomically(path, [this](std::ostream& out) { write(out); });
@@ -209,7 +212,8 @@ MdmDocument::StudyMove MdmDocument::replaceStudyPrefixes(const std::string& oldS
   // The host's dialog answers with its own separators, the MDM may hold the
   // other kind; both name the same folders.
   while (common < std::min(oldLength, selectedLength) &&
-         sameCharacter(oldSdmPath[oldLength - 1 - common], selectedPath[selectedLength - 1 - common])) {
+         sameCharacter(oldSdmPath[oldLength - 1 - common],
+                       selectedPath[selectedLength - 1 - common])) {
     ++common;
   }
   // The shared part starts at a folder boundary: with anna/run1.sdm moved to
@@ -223,7 +227,8 @@ MdmDocument::StudyMove MdmDocument::replaceStudyPrefixes(const std::string& oldS
   for (std::size_t j = 0; j < sdmPaths.size(); ++j) {
     applyMove(sdmPaths[j], studyMove);
     if (j < dataPaths.size()) applyMove(dataPaths[j], studyMove);
-    if (isMtc() && j < leadingPaths.size() && leadingPaths[j]) applyMove(*leadingPaths[j], studyMove);
+    if (isMtc() && j < leadingPaths.size() && leadingPaths[j])
+      applyMove(*leadingPaths[j], studyMove);
   }
   return studyMove;
 }

@@ -30,9 +30,9 @@ bool MdmDocument::relocateStudyPaths(const UserAccess& user) {
   const StudyMove studyMove = moved.replaceStudyPrefixes(oldPath, selected);
   for (std::size_t j = 0; j < moved.sdmPaths.size(); ++j) {
     if (!moved.findStudySdm(j)) {
-      throw IOError("MDM file " + path + ": study " + std::to_string(j + 1) + " (" + moved.sdmPaths[j] +
-                    ") cannot be found after moving the studies from \"" + studyMove.from + "\" to \"" +
-                    studyMove.to + "\"");
+      throw IOError("MDM file " + path + ": study " + std::to_string(j + 1) + " (" +
+                    moved.sdmPaths[j] + ") cannot be found after moving the studies from \"" +
+                    studyMove.from + "\" to \"" + studyMove.to + "\"");
     }
   }
   moved.writeToFile();

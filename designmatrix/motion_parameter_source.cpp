@@ -28,7 +28,8 @@ std::vector<SdmDocument> loadDesignMatrices(const std::string& path, const UserA
 std::vector<SdmDocument> loadMotionDocuments(const std::string& path, const UserAccess& user) {
   std::vector<SdmDocument> documents = loadDesignMatrices(path, user);
   if (documents.empty()) {
-    if (path.empty()) throw std::runtime_error("No motion file chosen: choose the 3DMC SDM or MDM first");
+    if (path.empty())
+      throw std::runtime_error("No motion file chosen: choose the 3DMC SDM or MDM first");
     throw std::runtime_error("Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
   }
   return documents;

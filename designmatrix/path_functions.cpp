@@ -38,9 +38,7 @@ std::string directoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-std::string stripExtension(const std::string& path) {
-  return path.substr(0, extensionDot(path));
-}
+std::string stripExtension(const std::string& path) { return path.substr(0, extensionDot(path)); }
 
 std::string insertBeforeExtension(const std::string& path, const std::string& suffix) {
   const auto dot = extensionDot(path);

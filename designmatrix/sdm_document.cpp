@@ -269,8 +269,8 @@ void writeEntry(std::ostream& out, const HeaderField<bool>& field, int lineEnds)
 // looking at any locale.
 void appendFixed(std::string& text, float value) {
   char digits[64];
-  const auto result =
-      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, kWrittenDecimals);
+  const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
+                                    kWrittenDecimals);
   text.append(digits, result.ptr);
 }
 
@@ -292,7 +292,8 @@ SdmDocument SdmDocument::parse(std::string_view bytes, const std::string& filePa
   return SdmDocument(bytes, filePath);
 }
 
-SdmDocument::SdmDocument(const std::string& filePath) : SdmDocument(readWholeFile(filePath), filePath) {}
+SdmDocument::SdmDocument(const std::string& filePath)
+    : SdmDocument(readWholeFile(filePath), filePath) {}
 
 void SdmDocument::addPredictor(std::vector<float> column, std::string name, int r, int g, int b) {
   if (NrOfDataPoints.value < 0 || column.size() != static_cast<std::size_t>(NrOfDataPoints.value)) {
@@ -332,10 +333,12 @@ void SdmDocument::write(std::ostream& out) const {
     const auto n = static_cast<std::size_t>(predictors);
     sound = columns.size() == n && names.size() == n && red.size() == n && green.size() == n &&
             blue.size() == n;
-    for (const auto& column : columns) sound = sound && column.size() == static_cast<std::size_t>(points);
+    for (const auto& column : columns)
+      sound = sound && column.size() == static_cast<std::size_t>(points);
   }
   if (!sound) {
-    throw std::logic_error("SDM document " + path + ": predictor lists do not match the header counts");
+    throw std::logic_error("SDM document " + path +
+                           ": predictor lists do not match the header counts");
   }
 
   writeEntry(out, FileVersion, 2);

@@ -27,8 +27,8 @@ const std::array<std::string, 6> kMotionPredictorNames = {
     "Translation X [mm]", "Translation Y [mm]", "Translation Z [mm]",
     "Rotation X [deg]",   "Rotation Y [deg]",   "Rotation Z [deg]"};
 
-const std::array<std::array<int, 3>, 6> kMotionPredictorColours = {{
-    {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}}};
+const std::array<std::array<int, 3>, 6> kMotionPredictorColours = {
+    {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}}};
 
 std::string hostNumber(float value) {
   // to_chars with the general format and a precision is defined as printf's

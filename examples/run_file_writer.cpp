@@ -53,7 +53,8 @@ class HeaderWriter {
 class AtomicFile {
  public:
   explicit AtomicFile(const std::string& path)
-      : path_(path), temporary_(path + ".partial"),
+      : path_(path),
+        temporary_(path + ".partial"),
         out_(temporary_, std::ios::binary | std::ios::trunc) {
     if (!out_) throw std::runtime_error("Cannot Create file: " + path_);
   }
@@ -89,7 +90,8 @@ class AtomicFile {
 
 std::int16_t toInt16(float value) {
   if (std::isnan(value)) return 0;
-  const float clamped = std::clamp(value, static_cast<float>(kInt16Min), static_cast<float>(kInt16Max));
+  const float clamped =
+      std::clamp(value, static_cast<float>(kInt16Min), static_cast<float>(kInt16Max));
   return static_cast<std::int16_t>(std::lround(clamped));
 }
 
@@ -97,11 +99,12 @@ std::int16_t toInt16(float value) {
 
 std::string fmrHeaderText(const FmrLayout& run) {
   HeaderWriter w(run.crlf);
-  const int interSliceTime =
-      run.interSliceTime != 0 ? run.interSliceTime
-                               : (run.slices > 0 ? run.tr / run.slices : run.tr);
+  const int interSliceTime = run.interSliceTime != 0
+                                 ? run.interSliceTime
+                                 : (run.slices > 0 ? run.tr / run.slices : run.tr);
   const float sliceDistance = run.sliceThickness + run.sliceGap;
-  const float halfStack = run.slices > 0 ? static_cast<float>(run.slices - 1) * sliceDistance * 0.5f : 0.0f;
+  const float halfStack =
+      run.slices > 0 ? static_cast<float>(run.slices - 1) * sliceDistance * 0.5f : 0.0f;
 
   w.line();
   w.entry("FileVersion:", run.fileVersion);
@@ -215,8 +218,8 @@ void writeStc(const std::string& path, int dimX, int dimY, int slices, int volum
         for (int x = 0; x < dimX; ++x) {
           const float v = value(x, y, z, t);
           // Byte by byte, so the file is little-endian whatever this machine is.
-          const std::uint32_t bits = float32 ? std::bit_cast<std::uint32_t>(v)
-                                             : static_cast<std::uint16_t>(toInt16(v));
+          const std::uint32_t bits =
+              float32 ? std::bit_cast<std::uint32_t>(v) : static_cast<std::uint16_t>(toInt16(v));
           for (std::size_t b = 0; b < bytesPerValue; ++b) {
             image[at++] = static_cast<char>((bits >> (8 * b)) & 0xFFu);
           }

@@ -14,16 +14,16 @@ namespace tsl {
 // What a header file describes. The defaults are a small but complete run.
 struct FmrLayout {
   int fileVersion = 7;
-  int volumes = 10;           // NrOfVolumes
-  int slices = 4;             // NrOfSlices
-  int resolutionX = 8;        // ResolutionX: values per image row
-  int resolutionY = 8;        // ResolutionY: rows per image
+  int volumes = 10;             // NrOfVolumes
+  int slices = 4;               // NrOfSlices
+  int resolutionX = 8;          // ResolutionX: values per image row
+  int resolutionY = 8;          // ResolutionY: rows per image
   std::string prefix = "run1";  // base name of the .stc file beside the header
-  bool quotedPrefix = true;   // the host writes the Prefix between double quotes
-  int dataType = 1;           // 1: 16-bit integers, 2: 32-bit floats
+  bool quotedPrefix = true;     // the host writes the Prefix between double quotes
+  int dataType = 1;             // 1: 16-bit integers, 2: 32-bit floats
   int dataStorageFormat = 1;
-  int tr = 2000;              // milliseconds
-  int interSliceTime = 0;     // 0: tr / slices
+  int tr = 2000;           // milliseconds
+  int interSliceTime = 0;  // 0: tr / slices
   int te = 30;
   int sliceAcquisitionOrder = 1;
   float inplaneResolutionX = 3.0f;  // millimetres

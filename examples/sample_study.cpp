@@ -92,10 +92,10 @@ struct Jolt {
 };
 
 struct MotionPlan {
-  std::array<double, 6> drift;        // total linear drift over the run
-  std::array<double, 6> wave;         // amplitude of a slow oscillation
-  std::array<double, 6> wavePeriod;   // in volumes
-  double jitterMm;                    // sd of the volume-to-volume jitter
+  std::array<double, 6> drift;       // total linear drift over the run
+  std::array<double, 6> wave;        // amplitude of a slow oscillation
+  std::array<double, 6> wavePeriod;  // in volumes
+  double jitterMm;                   // sd of the volume-to-volume jitter
   double jitterDegrees;
   std::vector<Jolt> jolts;
   std::uint32_t seed;
@@ -110,8 +110,7 @@ std::vector<std::array<double, 6>> motionRows(const MotionPlan& plan) {
     const double s = static_cast<double>(t) / (kVolumes - 1);
     for (int p = 0; p < 6; ++p) {
       const double jitter = p < 3 ? plan.jitterMm : plan.jitterDegrees;
-      double value = plan.drift[p] * s +
-                     plan.wave[p] * std::sin(kTwoPi * t / plan.wavePeriod[p]) +
+      double value = plan.drift[p] * s + plan.wave[p] * std::sin(kTwoPi * t / plan.wavePeriod[p]) +
                      jitter * noise.normal();
       for (const Jolt& jolt : plan.jolts) {
         if (t >= jolt.first && (jolt.lasting || t == jolt.first)) value += jolt.offset[p];
@@ -133,22 +132,21 @@ const MotionPlan kRun1Motion{
     0.008,
     0.006,
     {
-        {42, {0, 0, 0.9, 0, 0, 0}, true},       // the head sinks into the cushion
-        {87, {0, 0, 0, 1.1, 0, 0}, true},       // a nod
-        {118, {0, 1.4, 0, 0, 0, 0.8}, false},   // a brief jerk (a cough)
+        {42, {0, 0, 0.9, 0, 0, 0}, true},      // the head sinks into the cushion
+        {87, {0, 0, 0, 1.1, 0, 0}, true},      // a nod
+        {118, {0, 1.4, 0, 0, 0, 0.8}, false},  // a brief jerk (a cough)
     },
     20261},
-  kRun2Motion{
-    {-0.30, 0.20, 0.45, -0.10, 0.25, -0.20},
-    {0.04, 0.05, 0.06, 0.05, 0.02, 0.03},
-    {50, 75, 65, 40, 90, 60},
-    0.010,
-    0.007,
-    {
-        {30, {-0.7, 0, 0, 0, 0.5, 0}, true},    // a turn to the side
-        {101, {0, 0, -1.2, 0, 0, 0}, true},     // the head slides down
-    },
-    20262};
+    kRun2Motion{{-0.30, 0.20, 0.45, -0.10, 0.25, -0.20},
+                {0.04, 0.05, 0.06, 0.05, 0.02, 0.03},
+                {50, 75, 65, 40, 90, 60},
+                0.010,
+                0.007,
+                {
+                    {30, {-0.7, 0, 0, 0, 0.5, 0}, true},  // a turn to the side
+                    {101, {0, 0, -1.2, 0, 0, 0}, true},   // the head slides down
+                },
+                20262};
 
 // ---------------------------------------------------------------------------
 // Intensities
@@ -249,16 +247,15 @@ void writeRun(const std::filesystem::path& dir, const std::string& name, const M
 
   const std::vector<std::int16_t> images = runImages(pattern, imageSeed);
   const std::size_t volumeSize = pattern.size();
-  tsl::writeStc(
-      (dir / (name + ".stc")).string(), kDimX, kDimY, kSlices, kVolumes,
-      [&](int x, int y, int z, int t) {
-        const std::size_t index =
-            static_cast<std::size_t>(t) * volumeSize +
-            (static_cast<std::size_t>(z) * kDimY + static_cast<std::size_t>(y)) * kDimX +
-            static_cast<std::size_t>(x);
-        return static_cast<float>(images[index]);
-      },
-      false);
+  tsl::writeStc((dir / (name + ".stc")).string(), kDimX, kDimY, kSlices, kVolumes,
+                [&](int x, int y, int z, int t) {
+                  const std::size_t index =
+                      static_cast<std::size_t>(t) * volumeSize +
+                      (static_cast<std::size_t>(z) * kDimY + static_cast<std::size_t>(y)) * kDimX +
+                      static_cast<std::size_t>(x);
+                  return static_cast<float>(images[index]);
+                },
+                false);
 
   std::vector<tsl::MotionRow> rows;
   for (const auto& row : motionRows(motion)) {
@@ -297,7 +294,8 @@ T readLittleEndian(const std::vector<char>& bytes, std::size_t offset) {
 float lastMapMaximum(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot open map file " + path);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
   constexpr std::size_t kHeaderSize = 348;
   if (bytes.size() < kHeaderSize || readLittleEndian<std::int32_t>(bytes, 0) != 348) {
     throw std::runtime_error("map file " + path + " is not a NIfTI-1 file");

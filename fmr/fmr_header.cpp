@@ -55,7 +55,8 @@ constexpr const char* formName() {
 
 class HeaderScanner {
  public:
-  HeaderScanner(const std::string& text, FmrFileHeader& header) : text_(text), header_(header), in_(text) {
+  HeaderScanner(const std::string& text, FmrFileHeader& header)
+      : text_(text), header_(header), in_(text) {
     in_.imbue(std::locale::classic());
   }
 
@@ -110,8 +111,9 @@ class HeaderScanner {
     float value = 0.0f;
     in_ >> value;
     if (in_.fail()) {
-      noteUnread("slice timing table", "value " + std::to_string(index) + " of the slice timing table",
-                 formName<float>(), at);
+      noteUnread("slice timing table",
+                 "value " + std::to_string(index) + " of the slice timing table", formName<float>(),
+                 at);
     }
     return value;
   }
@@ -123,12 +125,14 @@ class HeaderScanner {
   // Keeps what stood where the first failed extraction began, so that a
   // missing entry behind it can be explained. Nothing stands there when the
   // file ended.
-  void noteUnread(const std::string& key, const std::string& what, const char* form, std::streamoff at) {
+  void noteUnread(const std::string& key, const std::string& what, const char* form,
+                  std::streamoff at) {
     if (header_.unreadValue || at < 0) return;
     const auto begin = text_.find_first_not_of(" \t\n\r\v\f", static_cast<std::size_t>(at));
     if (begin == std::string::npos) return;
     const auto end = text_.find_first_of(" \t\n\r\v\f", begin);
-    const std::string found = text_.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    const std::string found =
+        text_.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
     header_.unreadValue = FmrFileHeader::UnreadValue{
         key, what + " cannot be read as " + form + " (found " + quotedExcerpt(found) + ")"};
   }

@@ -39,7 +39,8 @@ struct StcLayout {
 // missing because the reading stopped before it.
 void requireEntry(const FmrFileHeader& header, bool present, const char* key) {
   const auto& unread = header.unreadValue;
-  if (unread && (!present || unread->key == key)) throw IOError("FMR file " + header.path + ": " + unread->problem);
+  if (unread && (!present || unread->key == key))
+    throw IOError("FMR file " + header.path + ": " + unread->problem);
   if (!present) throw IOError("FMR file " + header.path + ": " + key + " is missing");
 }
 
@@ -62,8 +63,8 @@ StcLayout layoutOf(const FmrFileHeader& header) {
   requireEntry(header, true, "DataType");
 
   const std::int64_t voxels = std::int64_t{columns} * rows * slices;
-  const std::string grid = "a volume of " + std::to_string(columns) + " x " + std::to_string(rows) + " x " +
-                           std::to_string(slices) + " voxels";
+  const std::string grid = "a volume of " + std::to_string(columns) + " x " + std::to_string(rows) +
+                           " x " + std::to_string(slices) + " voxels";
   if (voxels > std::numeric_limits<std::int32_t>::max()) {
     throw IOError("FMR file " + header.path + ": " + grid + " is too large");
   }
@@ -93,9 +94,10 @@ std::string describeSize(const FmrFileHeader& header, const StcLayout& layout) {
 // The STC file's size must be the one its header announces.
 void checkSize(const FmrFileHeader& header, const StcLayout& layout, std::uint64_t size) {
   if (size != layout.expectedBytes) {
-    throw IOError("STC file " + layout.path + " holds " + std::to_string(size) + " bytes, but its header " +
-                  header.path + " announces " + std::to_string(layout.expectedBytes) + " bytes (" +
-                  describeSize(header, layout) + ")");
+    throw IOError("STC file " + layout.path + " holds " + std::to_string(size) +
+                  " bytes, but its header " + header.path + " announces " +
+                  std::to_string(layout.expectedBytes) + " bytes (" + describeSize(header, layout) +
+                  ")");
   }
 }
 

@@ -35,7 +35,8 @@ std::vector<tsl::MotionRow> motionRows(int count) {
   std::vector<tsl::MotionRow> rows;
   for (int i = 0; i < count; ++i) {
     const float f = static_cast<float>(i);
-    rows.push_back({0.01f * f, -0.0003f * f, 12.5f * (i % 2 == 0 ? 1.0f : -1.0f), 5.806e-05f * f, -0.5f, 0.0f});
+    rows.push_back({0.01f * f, -0.0003f * f, 12.5f * (i % 2 == 0 ? 1.0f : -1.0f), 5.806e-05f * f,
+                    -0.5f, 0.0f});
   }
   rows[0] = {0, 0, 0, 0, 0, 0};
   return rows;
@@ -91,7 +92,9 @@ void stcSeeds(const fs::path& dir, const fs::path& scratch) {
     const fs::path stc = scratch / "seed.stc";
     tsl::writeStc(
         stc.string(), seed.x, seed.y, seed.z, seed.t,
-        [](int x, int y, int z, int t) { return static_cast<float>(x + 10 * y + 100 * z) - 7.25f * static_cast<float>(t); },
+        [](int x, int y, int z, int t) {
+          return static_cast<float>(x + 10 * y + 100 * z) - 7.25f * static_cast<float>(t);
+        },
         seed.floats);
     std::string input = slurp(stc);
     input.insert(input.begin(), static_cast<char>(seed.layout));

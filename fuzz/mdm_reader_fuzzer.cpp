@@ -16,7 +16,8 @@ namespace {
 constexpr std::size_t kMaxInputBytes = 16 * 1024;
 
 void checkInvariant(const tsl::MdmDocument& document) {
-  if (document.dataPaths.size() != document.sdmPaths.size()) tsl::fuzz::fail("study lists of unequal length");
+  if (document.dataPaths.size() != document.sdmPaths.size())
+    tsl::fuzz::fail("study lists of unequal length");
   if (document.sdmPaths.empty()) tsl::fuzz::fail("a document without studies was accepted");
   if (document.isMtc() ? document.leadingPaths.size() != document.sdmPaths.size()
                        : !document.leadingPaths.empty()) {
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tsl::MdmDocument reread = tsl::MdmDocument::parse(written.str(), "again.mdm");
     checkInvariant(reread);
     if (reread.sdmPaths != document.sdmPaths || reread.dataPaths != document.dataPaths ||
-        reread.leadingPaths != document.leadingPaths || reread.NrOfStudies != document.NrOfStudies) {
+        reread.leadingPaths != document.leadingPaths ||
+        reread.NrOfStudies != document.NrOfStudies) {
       tsl::fuzz::fail("written document reads back differently");
     }
   } catch (const std::exception& error) {

@@ -22,7 +22,8 @@ bool replayFile(const std::filesystem::path& file) {
     std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
     return false;
   }
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
   // A copy of exactly the input's size, so that reads past its end are seen.
   std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
   LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());

@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A document without predictors holds no values, so any count of (empty)
   // data rows reads from a small file; writing millions of them back would
   // only measure the writer.
-  if (document.NrOfPredictors.value == 0 && document.NrOfDataPoints.value > static_cast<int>(kMaxInputBytes)) {
+  if (document.NrOfPredictors.value == 0 &&
+      document.NrOfDataPoints.value > static_cast<int>(kMaxInputBytes)) {
     return 0;
   }
 
@@ -51,8 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tsl::SdmDocument reread = tsl::SdmDocument::parse(written.str(), "again.sdm");
     checkInvariant(reread, "after writing and reading again");
     if (reread.NrOfPredictors.value != document.NrOfPredictors.value ||
-        reread.NrOfDataPoints.value != document.NrOfDataPoints.value || reread.names != document.names ||
-        reread.red != document.red || reread.green != document.green || reread.blue != document.blue) {
+        reread.NrOfDataPoints.value != document.NrOfDataPoints.value ||
+        reread.names != document.names || reread.red != document.red ||
+        reread.green != document.green || reread.blue != document.blue) {
       tsl::fuzz::fail("written document reads back differently");
     }
   } catch (const std::exception& error) {

@@ -34,19 +34,29 @@ constexpr std::array<Layout, 5> kLayouts{{
 
 std::string headerText(const Layout& layout) {
   return "FileVersion:          7\n"
-         "NrOfVolumes:          " + std::to_string(layout.volumes) + "\n"
-         "NrOfSlices:           " + std::to_string(layout.slices) + "\n"
+         "NrOfVolumes:          " +
+         std::to_string(layout.volumes) +
+         "\n"
+         "NrOfSlices:           " +
+         std::to_string(layout.slices) +
+         "\n"
          "Prefix:               \"run\"\n"
-         "DataType:             " + std::to_string(layout.dataType) + "\n"
-         "ResolutionX:          " + std::to_string(layout.columns) + "\n"
-         "ResolutionY:          " + std::to_string(layout.rows) + "\n";
+         "DataType:             " +
+         std::to_string(layout.dataType) +
+         "\n"
+         "ResolutionX:          " +
+         std::to_string(layout.columns) +
+         "\n"
+         "ResolutionY:          " +
+         std::to_string(layout.rows) + "\n";
 }
 
 float expectedValue(const std::uint8_t* bytes, std::size_t index, bool floats) {
   if (floats) {
     const std::uint8_t* p = bytes + 4 * index;
-    const std::uint32_t bits = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
@@ -75,19 +85,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t voxels = static_cast<std::size_t>(layout.slices) * layout.rows * layout.columns;
   const std::size_t needed = voxels * static_cast<std::size_t>(layout.volumes) * (floats ? 4 : 2);
   if (size - 1 < needed) tsl::fuzz::fail("a short STC file was read");
-  if (header.voxelData.size() != static_cast<std::size_t>(layout.volumes)) tsl::fuzz::fail("wrong number of volumes");
+  if (header.voxelData.size() != static_cast<std::size_t>(layout.volumes))
+    tsl::fuzz::fail("wrong number of volumes");
   const std::uint8_t* stc = data + 1;
   for (int t = 0; t < layout.volumes; ++t) {
     const auto& volume = header.voxelData[static_cast<std::size_t>(t)];
-    if (volume.dim.x != layout.columns || volume.dim.y != layout.rows || volume.dim.z != layout.slices) {
+    if (volume.dim.x != layout.columns || volume.dim.y != layout.rows ||
+        volume.dim.z != layout.slices) {
       tsl::fuzz::fail("volume of the wrong grid");
     }
     for (int z = 0; z < layout.slices; ++z) {
       for (int y = 0; y < layout.rows; ++y) {
         for (int x = 0; x < layout.columns; ++x) {
           const std::size_t fileIndex =
-              ((static_cast<std::size_t>(z) * layout.volumes + t) * layout.rows + y) * layout.columns + x;
-          const std::size_t voxel = (static_cast<std::size_t>(z) * layout.rows + y) * layout.columns + x;
+              ((static_cast<std::size_t>(z) * layout.volumes + t) * layout.rows + y) *
+                  layout.columns +
+              x;
+          const std::size_t voxel =
+              (static_cast<std::size_t>(z) * layout.rows + y) * layout.columns + x;
           if (!sameBits(volume[voxel], expectedValue(stc, fileIndex, floats))) {
             tsl::fuzz::fail("voxel value differs from the file");
           }
@@ -99,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const tsl::Volume first = tsl::readFirstVolume(header, stcBytes);
     const auto& whole = header.voxelData.front();
-    if (!(first.dim == whole.dim) || first.size() != whole.size()) tsl::fuzz::fail("first volume of the wrong grid");
+    if (!(first.dim == whole.dim) || first.size() != whole.size())
+      tsl::fuzz::fail("first volume of the wrong grid");
     for (std::size_t i = 0; i < first.size(); ++i) {
       if (!sameBits(first[i], whole[i])) tsl::fuzz::fail("first volume differs from the run's");
     }

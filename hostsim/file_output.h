@@ -14,7 +14,8 @@ namespace tsl::hostsim {
 // read-only"), as the host's own save refuses it, whoever runs the simulator.
 std::string writeFileAtomically(const std::string& path, const std::string& bytes);
 // The same for bytes given in parts, written one after the other.
-std::string writeFileAtomically(const std::string& path, const std::vector<std::string_view>& parts);
+std::string writeFileAtomically(const std::string& path,
+                                const std::vector<std::string_view>& parts);
 
 }  // namespace tsl::hostsim
 

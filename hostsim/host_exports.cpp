@@ -104,10 +104,10 @@ Plot* findPlot(const char* call, ZrPlot handle) {
 }
 
 void recordUnused(const char* name) {
-  report(std::string("note: the plug-in called ") + name + ", which the simulator does not provide");
+  report(std::string("note: the plug-in called ") + name +
+         ", which the simulator does not provide");
   record(name, JsonArray());
 }
-
 
 }  // namespace
 
@@ -202,8 +202,8 @@ ZR_HOST_EXPORT int zrGetOpenFileName(const char* caption, const char* initialDir
                                      const char* filter, char* buffer) {
   SimulatedHost& h = host();
   const auto args = JsonArray().text(caption).text(initialDirectory).text(filter);
-  const bool answered = h.answersUsed < h.options.answers.size() &&
-                        h.options.answers[h.answersUsed].has_value();
+  const bool answered =
+      h.answersUsed < h.options.answers.size() && h.options.answers[h.answersUsed].has_value();
   const std::string chosen = answered ? *h.options.answers[h.answersUsed] : std::string();
   if (h.answersUsed < h.options.answers.size()) ++h.answersUsed;
   if (!answered || buffer == nullptr) {
@@ -315,8 +315,9 @@ ZR_HOST_EXPORT ZrPlot zrPlotLine(int count, const float* x, const float* y, cons
 
 ZR_HOST_EXPORT void zrAddLineToPlot(ZrPlot handle, int count, const float* x, const float* y,
                                     const char* name) {
-  record("zrAddLineToPlot",
-         JsonArray().raw(plotJson(handle)).integer(count).reals(x, count).reals(y, count).text(name));
+  record(
+      "zrAddLineToPlot",
+      JsonArray().raw(plotJson(handle)).integer(count).reals(x, count).reals(y, count).text(name));
   if (Plot* plot = findPlot("zrAddLineToPlot", handle)) {
     plot->curves.push_back(makeCurve(count, x, y, name));
   }

@@ -56,13 +56,12 @@ void setUpDocument(SimulatedHost& h) {
   h.mapDims = o.mapDims.value_or(h.run.dims);
 }
 
-
 void writePlots(const SimulatedHost& h) {
   if (!h.options.plotsDir) return;
   for (std::size_t i = 0; i < h.plots.size(); ++i) {
-    const std::string path = (std::filesystem::path(*h.options.plotsDir) /
-                              ("plot-" + std::to_string(i + 1) + ".svg"))
-                                 .string();
+    const std::string path =
+        (std::filesystem::path(*h.options.plotsDir) / ("plot-" + std::to_string(i + 1) + ".svg"))
+            .string();
     const std::string problem = writeFileAtomically(path, renderSvg(h.plots[i]));
     if (!problem.empty()) report("plot " + std::to_string(i + 1) + ": " + problem);
   }

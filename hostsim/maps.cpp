@@ -61,8 +61,9 @@ bool MapStore::create(const std::array<int, 3>& dims) {
   auto map = std::make_unique<Map>();
   map->dims = dims;
   map->values.assign(static_cast<std::size_t>(count), 0.0f);
-  const std::size_t sliceSize =
-      dims[0] > 0 && dims[1] > 0 ? static_cast<std::size_t>(dims[0]) * static_cast<std::size_t>(dims[1]) : 0;
+  const std::size_t sliceSize = dims[0] > 0 && dims[1] > 0 ? static_cast<std::size_t>(dims[0]) *
+                                                                 static_cast<std::size_t>(dims[1])
+                                                           : 0;
   const std::size_t sliceCount = dims[2] > 0 ? static_cast<std::size_t>(dims[2]) : 0;
   for (std::size_t z = 0; z < sliceCount; ++z) {
     map->slices.push_back(sliceSize == 0 ? nullptr : map->values.data() + z * sliceSize);
@@ -133,7 +134,8 @@ std::string niftiHeader(const std::vector<std::unique_ptr<Map>>& maps,
 }
 
 std::vector<std::string_view> niftiData(const std::vector<std::unique_ptr<Map>>& maps) {
-  static_assert(std::endian::native == std::endian::little, "NIfTI data are written as they are in memory");
+  static_assert(std::endian::native == std::endian::little,
+                "NIfTI data are written as they are in memory");
   std::vector<std::string_view> chunks;
   for (const auto& map : maps) {
     chunks.emplace_back(reinterpret_cast<const char*>(map->values.data()), 4 * map->values.size());

@@ -26,8 +26,8 @@ std::array<T, 3> triple(const std::string& option, const std::string& text, char
     const auto value =
         stop == std::string::npos ? std::nullopt : wholeNumber<T>(text.substr(start, stop - start));
     if (!value) {
-      throw UsageError(option + " expects three numbers separated by '" + separator +
-                       "', got \"" + text + "\"");
+      throw UsageError(option + " expects three numbers separated by '" + separator + "', got \"" +
+                       text + "\"");
     }
     values[i] = *value;
     start = stop + 1;
@@ -117,45 +117,45 @@ Options parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string usageText() {
-  return
-      "Usage: Zorvane.exe [options]\n"
-      "Stands in for the host application: loads the plug-in, provides the host\n"
-      "functions, runs tasks.\n"
-      "\n"
-      "  --plugin FILE           plug-in library to load (default: the one beside this program)\n"
-      "  --fmr FILE              FMR header file of the current run (document type 1); an\n"
-      "                          unreadable file leaves the record's numbers 0\n"
-      "  --document-type N       type of the current document; without --fmr its header\n"
-      "                          record is all zero; with neither there is no document\n"
-      "  --document-id N         id of the current document (default 0); zrGetDocumentType\n"
-      "                          knows no other id\n"
-      "  --version MAJOR.MINOR.SUB  version the host reports (default 3.6.0)\n"
-      "  --param NAME=VALUE      dialog parameter, kept as text (repeats)\n"
-      "  --choose PATH           answer to the next file dialog (repeats)\n"
-      "  --cancel                the next file dialog is cancelled (repeats); a dialog\n"
-      "                          with no answer left is cancelled too\n"
-      "  --task NAME             sets the parameter task and calls execute (repeats, in order)\n"
-      "  --plots DIR             writes every plot as DIR/plot-N.svg at the end\n"
-      "  --transcript FILE       every host call, one JSON object per line; floats with 9\n"
-      "                          significant digits, NaN and infinities as the strings\n"
-      "                          \"nan\", \"inf\", \"-inf\"\n"
-      "  --dims X,Y,Z            overrides the record's DimX, DimY, DimZ\n"
-      "  --voxel-size X,Y,Z      overrides the record's voxel sizes\n"
-      "  --volumes N             overrides the record's number of volumes\n"
-      "  --map-dims X,Y,Z        grid of new maps (default: the record's dims)\n"
-      "  --no-map-slices         zrGetMAPOfCurrentFMR returns no slice array\n"
-      "  --ignore-refusal        runs the tasks even after initPlugin returned false, as a\n"
-      "                          host that ignores the refusal would (exit status still 1)\n"
-      "  --help                  this text\n"
-      "\n"
-      "Log texts go to standard output as received, message boxes to standard error\n"
-      "as \"message: TEXT\" lines. Maps are saved as NIfTI-1 single files (float32,\n"
-      "dim[0] 4, the maps along the 4th dimension).\n"
-      "\n"
-      "Exit status: 0 when the plug-in loaded, initPlugin returned true and every\n"
-      "execute returned; 1 when loading, createPlugin or initPlugin failed (reason on\n"
-      "standard error; after initPlugin returned false no task runs unless\n"
-      "--ignore-refusal, and the object is still destroyed); 2 for a bad command line.\n";
+  return "Usage: Zorvane.exe [options]\n"
+         "Stands in for the host application: loads the plug-in, provides the host\n"
+         "functions, runs tasks.\n"
+         "\n"
+         "  --plugin FILE           plug-in library to load (default: the one beside this "
+         "program)\n"
+         "  --fmr FILE              FMR header file of the current run (document type 1); an\n"
+         "                          unreadable file leaves the record's numbers 0\n"
+         "  --document-type N       type of the current document; without --fmr its header\n"
+         "                          record is all zero; with neither there is no document\n"
+         "  --document-id N         id of the current document (default 0); zrGetDocumentType\n"
+         "                          knows no other id\n"
+         "  --version MAJOR.MINOR.SUB  version the host reports (default 3.6.0)\n"
+         "  --param NAME=VALUE      dialog parameter, kept as text (repeats)\n"
+         "  --choose PATH           answer to the next file dialog (repeats)\n"
+         "  --cancel                the next file dialog is cancelled (repeats); a dialog\n"
+         "                          with no answer left is cancelled too\n"
+         "  --task NAME             sets the parameter task and calls execute (repeats, in order)\n"
+         "  --plots DIR             writes every plot as DIR/plot-N.svg at the end\n"
+         "  --transcript FILE       every host call, one JSON object per line; floats with 9\n"
+         "                          significant digits, NaN and infinities as the strings\n"
+         "                          \"nan\", \"inf\", \"-inf\"\n"
+         "  --dims X,Y,Z            overrides the record's DimX, DimY, DimZ\n"
+         "  --voxel-size X,Y,Z      overrides the record's voxel sizes\n"
+         "  --volumes N             overrides the record's number of volumes\n"
+         "  --map-dims X,Y,Z        grid of new maps (default: the record's dims)\n"
+         "  --no-map-slices         zrGetMAPOfCurrentFMR returns no slice array\n"
+         "  --ignore-refusal        runs the tasks even after initPlugin returned false, as a\n"
+         "                          host that ignores the refusal would (exit status still 1)\n"
+         "  --help                  this text\n"
+         "\n"
+         "Log texts go to standard output as received, message boxes to standard error\n"
+         "as \"message: TEXT\" lines. Maps are saved as NIfTI-1 single files (float32,\n"
+         "dim[0] 4, the maps along the 4th dimension).\n"
+         "\n"
+         "Exit status: 0 when the plug-in loaded, initPlugin returned true and every\n"
+         "execute returned; 1 when loading, createPlugin or initPlugin failed (reason on\n"
+         "standard error; after initPlugin returned false no task runs unless\n"
+         "--ignore-refusal, and the object is still destroyed); 2 for a bad command line.\n";
 }
 
 }  // namespace tsl::hostsim

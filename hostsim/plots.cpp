@@ -26,23 +26,23 @@ constexpr std::array<Rgb, 7> kPalette{{{0, 114, 189},
 
 std::string number(double value) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    std::chars_format::fixed, 2);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
   return std::string(buffer, result.ptr);
 }
 
 std::string label(double value) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    std::chars_format::general, 6);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
   return std::string(buffer, result.ptr);
 }
 
 int channel(int value) { return std::clamp(value, 0, 255); }
 
 std::string colourOf(const Curve& curve, std::size_t index) {
-  const Rgb rgb = curve.colourSet ? Rgb{curve.red, curve.green, curve.blue}
-                                  : kPalette[index % kPalette.size()];
+  const Rgb rgb =
+      curve.colourSet ? Rgb{curve.red, curve.green, curve.blue} : kPalette[index % kPalette.size()];
   return "rgb(" + std::to_string(channel(rgb.red)) + "," + std::to_string(channel(rgb.green)) +
          "," + std::to_string(channel(rgb.blue)) + ")";
 }
@@ -72,11 +72,21 @@ std::string xmlEscape(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&apos;";
+        break;
       default:
         if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') {
           escaped += '?';
@@ -121,9 +131,9 @@ std::string renderSvg(const Plot& plot) {
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(width) + "\" height=\"" +
          number(height) + "\" viewBox=\"0 0 " + number(width) + " " + number(height) + "\">\n";
   svg += "<desc>colour theme " + std::to_string(plot.colourTheme) + "; legend " +
-         (plot.legendShown ? std::to_string(plot.legendSetting1) + " " +
-                                 std::to_string(plot.legendSetting2)
-                           : std::string("not shown")) +
+         (plot.legendShown
+              ? std::to_string(plot.legendSetting1) + " " + std::to_string(plot.legendSetting2)
+              : std::string("not shown")) +
          "; position " +
          (plot.positioned ? std::to_string(plot.positionX) + "," + std::to_string(plot.positionY)
                           : std::string("not set")) +
@@ -136,8 +146,7 @@ std::string renderSvg(const Plot& plot) {
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"" + paper + "\"/>\n";
   svg += "<text x=\"" + number(width / 2) +
          "\" y=\"24\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"16\" fill=\"" +
-         ink + "\">" +
-         xmlEscape(plot.title) + "</text>\n";
+         ink + "\">" + xmlEscape(plot.title) + "</text>\n";
   svg += "<defs><clipPath id=\"frame\"><rect x=\"" + number(left) + "\" y=\"" + number(top) +
          "\" width=\"" + number(right - left) + "\" height=\"" + number(bottom - top) +
          "\"/></clipPath></defs>\n";
@@ -152,8 +161,8 @@ std::string renderSvg(const Plot& plot) {
            "\" text-anchor=\"end\" " + labelStyle + ">" + label(y) + "</text>\n";
   }
   if (yLow < 0 && yHigh > 0) {
-    svg += "<line x1=\"" + number(left) + "\" y1=\"" + number(py(0)) + "\" x2=\"" +
-           number(right) + "\" y2=\"" + number(py(0)) + "\" stroke=\"gray\"/>\n";
+    svg += "<line x1=\"" + number(left) + "\" y1=\"" + number(py(0)) + "\" x2=\"" + number(right) +
+           "\" y2=\"" + number(py(0)) + "\" stroke=\"gray\"/>\n";
     svg += "<text class=\"y-label\" x=\"" + number(left - 6) + "\" y=\"" + number(py(0) + 4) +
            "\" text-anchor=\"end\" " + labelStyle + ">0</text>\n";
   }
@@ -190,8 +199,8 @@ std::string renderSvg(const Plot& plot) {
     svg += "<g class=\"legend\">\n";
     svg += "<rect x=\"" + number(legendLeft) + "\" y=\"" + number(top) + "\" width=\"" +
            number(right - legendLeft) + "\" height=\"" +
-           number(kLegendRowHeight * static_cast<double>(plot.curves.size()) + 6) +
-           "\" fill=\"" + paper + "\" fill-opacity=\"0.8\" stroke=\"gray\"/>\n";
+           number(kLegendRowHeight * static_cast<double>(plot.curves.size()) + 6) + "\" fill=\"" +
+           paper + "\" fill-opacity=\"0.8\" stroke=\"gray\"/>\n";
     for (std::size_t c = 0; c < plot.curves.size(); ++c) {
       const double y = top + kLegendRowHeight * static_cast<double>(c + 1);
       svg += "<line x1=\"" + number(legendLeft + 6) + "\" y1=\"" + number(y - 4) + "\" x2=\"" +

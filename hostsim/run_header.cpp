@@ -63,9 +63,9 @@ RunHeader runHeaderFromText(const std::string& path, std::string_view text) {
 
 HeaderRecord buildHeaderRecord(const RunHeader& header) {
   HeaderRecord record{};
-  const std::size_t pathBytes =
-      header.path.size() < host::kFmrRecordPathCapacity ? header.path.size()
-                                                        : host::kFmrRecordPathCapacity - 1;
+  const std::size_t pathBytes = header.path.size() < host::kFmrRecordPathCapacity
+                                    ? header.path.size()
+                                    : host::kFmrRecordPathCapacity - 1;
   std::memcpy(record.data() + host::kFmrRecordPathOffset, header.path.data(), pathBytes);
   std::memcpy(record.data() + host::kFmrRecordVolumesOffset, &header.volumes, sizeof(int));
   std::memcpy(record.data() + host::kFmrRecordDimXOffset, header.dims.data(), 3 * sizeof(int));

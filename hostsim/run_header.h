@@ -16,7 +16,7 @@ namespace tsl::hostsim {
 struct RunHeader {
   std::string path;
   int volumes = 0;
-  std::array<int, 3> dims{0, 0, 0};            // DimX, DimY, DimZ
+  std::array<int, 3> dims{0, 0, 0};               // DimX, DimY, DimZ
   std::array<float, 3> voxelSize{0.f, 0.f, 0.f};  // millimetres
 };
 

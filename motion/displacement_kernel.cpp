@@ -16,7 +16,6 @@
 namespace tsl {
 namespace {
 
-
 // Voxels per tile: the tile's thirteen arrays (26 KB) stay in the
 // first-level cache while all volumes pass over them.
 constexpr std::size_t kTileVoxels = 512;
@@ -193,7 +192,8 @@ TileRunner chooseRunner(KernelInstructions instructions) {
   if (instructions == KernelInstructions::baseline) return runTilesBaseline;
   const bool avx2 = cpuHasAvx2();
   if (instructions == KernelInstructions::avx2 && !avx2) {
-    throw std::invalid_argument("the AVX2 version of the displacement kernel needs a CPU with AVX2");
+    throw std::invalid_argument(
+        "the AVX2 version of the displacement kernel needs a CPU with AVX2");
   }
 #ifdef TESSEL_HAVE_AVX2_KERNEL
   if (avx2) return runTilesAvx2;
@@ -276,14 +276,14 @@ MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, 
                           std::make_unique_for_overwrite<float[]>(n)};
   const std::size_t volumes = motion.volumes.size();
   const std::vector<MotionRows> rows = motionRowsOf(motion);
-  const KernelInput in{mask.data(),
-                       mask.size(),
-                       dims,
-                       {gridAxis(dims.x, extent[0]), gridAxis(dims.y, extent[1]),
-                        gridAxis(dims.z, extent[2])},
-                       rows.data(),
-                       volumes,
-                       &measures};
+  const KernelInput in{
+      mask.data(),
+      mask.size(),
+      dims,
+      {gridAxis(dims.x, extent[0]), gridAxis(dims.y, extent[1]), gridAxis(dims.z, extent[2])},
+      rows.data(),
+      volumes,
+      &measures};
   const std::size_t tiles = (mask.size() + kTileVoxels - 1) / kTileVoxels;
   if (tiles > 0) runOnThreads(runner, in, tiles, options.threads);
   return measures;
@@ -291,7 +291,8 @@ MaskedMeasures computeMaskedDisplacement(const std::vector<std::int32_t>& mask, 
 
 void expandToVolume(const float* values, const std::vector<std::int32_t>& mask, Volume& volume) {
   std::fill_n(volume.data(), volume.size(), 0.0f);
-  for (std::size_t k = 0; k < mask.size(); ++k) volume[static_cast<std::size_t>(mask[k])] = values[k];
+  for (std::size_t k = 0; k < mask.size(); ++k)
+    volume[static_cast<std::size_t>(mask[k])] = values[k];
 }
 
 DisplacementMaps computeDisplacement(const std::vector<std::int32_t>& mask, Dim3 dims,

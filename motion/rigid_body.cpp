@@ -64,10 +64,14 @@ float sineOf(float angle) {
   // sin(-0) stays -0.
   if (angle == 0.0f) return angle;
   switch (quadrant) {
-    case 0: return static_cast<float>(sinOfReduced(r));
-    case 1: return static_cast<float>(cosOfReduced(r));
-    case 2: return static_cast<float>(-sinOfReduced(r));
-    default: return static_cast<float>(-cosOfReduced(r));
+    case 0:
+      return static_cast<float>(sinOfReduced(r));
+    case 1:
+      return static_cast<float>(cosOfReduced(r));
+    case 2:
+      return static_cast<float>(-sinOfReduced(r));
+    default:
+      return static_cast<float>(-cosOfReduced(r));
   }
 }
 
@@ -76,10 +80,14 @@ float cosineOf(float angle) {
   int quadrant = 0;
   const double r = reduceToQuadrant(static_cast<double>(angle), quadrant);
   switch (quadrant) {
-    case 0: return static_cast<float>(cosOfReduced(r));
-    case 1: return static_cast<float>(-sinOfReduced(r));
-    case 2: return static_cast<float>(-cosOfReduced(r));
-    default: return static_cast<float>(sinOfReduced(r));
+    case 0:
+      return static_cast<float>(cosOfReduced(r));
+    case 1:
+      return static_cast<float>(-sinOfReduced(r));
+    case 2:
+      return static_cast<float>(-cosOfReduced(r));
+    default:
+      return static_cast<float>(sinOfReduced(r));
   }
 }
 
@@ -166,8 +174,7 @@ PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, f
   const std::size_t limit = std::numeric_limits<std::size_t>::max() / (3 * sizeof(float));
   if (nx != 0 && ny != 0 && nz != 0 && (ny > limit / nx || nz > limit / (nx * ny))) {
     throw std::length_error("voxelCentres: grid " + std::to_string(dimX) + " x " +
-                            std::to_string(dimY) + " x " + std::to_string(dimZ) +
-                            " is too large");
+                            std::to_string(dimY) + " x " + std::to_string(dimZ) + " is too large");
   }
   const GridAxis ax = gridAxis(dimX, extentX);
   const GridAxis ay = gridAxis(dimY, extentY);

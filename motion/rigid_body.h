@@ -116,8 +116,8 @@ GridAxis gridAxis(std::int32_t dim, float extent);
 
 // The centres of a dimX x dimY x dimZ voxel grid that spans extent millimetres
 // per axis, centred on the origin; point (z*dimY + y)*dimX + x is voxel
-// (x, y, z), its coordinates those of gridAxis. Throws std::invalid_argument when a dimension is negative and
-// std::length_error when the grid is too large to hold.
+// (x, y, z), its coordinates those of gridAxis. Throws std::invalid_argument when a dimension is
+// negative and std::length_error when the grid is too large to hold.
 PointSet voxelCentres(std::int32_t dimX, std::int32_t dimY, std::int32_t dimZ, float extentX,
                       float extentY, float extentZ);
 

@@ -14,8 +14,7 @@ std::size_t Volume::elementCount(Dim3 dims) {
   // A wide product, so that a grid too large for 32-bit indices is refused
   // instead of wrapping around.
   const std::int64_t count = std::int64_t{dims.x} * dims.y * dims.z;
-  if (dims.x < 0 || dims.y < 0 || dims.z < 0 ||
-      count > std::numeric_limits<std::int32_t>::max()) {
+  if (dims.x < 0 || dims.y < 0 || dims.z < 0 || count > std::numeric_limits<std::int32_t>::max()) {
     throw std::length_error("Volume grid " + std::to_string(dims.x) + " x " +
                             std::to_string(dims.y) + " x " + std::to_string(dims.z) +
                             " is not a valid voxel grid");

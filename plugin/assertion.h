@@ -12,8 +12,8 @@ namespace tsl {
 }  // namespace tsl
 
 // file is the source name the report shows (the tasks report as "tessel").
-#define TESSEL_CHECK_AT(condition, file, line, text) \
-  do {                                               \
+#define TESSEL_CHECK_AT(condition, file, line, text)             \
+  do {                                                           \
     if (!(condition)) ::tsl::assertionFailure(file, line, text); \
   } while (false)
 

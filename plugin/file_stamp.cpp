@@ -16,16 +16,18 @@ FileStamp stampOf(const std::string& path) {
   FileStamp stamp;
   // No access asked for: only the attributes are read, so no other program's
   // sharing mode can refuse this.
-  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return stamp;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(file, &info)) {
     stamp.exists = true;
     stamp.regularFile = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    stamp.lastWrite = static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                                info.ftLastWriteTime.dwLowDateTime);
+    stamp.lastWrite =
+        static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
     stamp.volume = info.dwVolumeSerialNumber;
     stamp.identity = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   }

@@ -61,7 +61,7 @@ inline constexpr std::size_t kHostTextBufferSize = 4096;
 
 // Header record of the current functional run (zrGetHeaderOfCurrentFMR).
 inline constexpr std::size_t kFmrHeaderRecordSize = 1168;
-inline constexpr std::size_t kFmrRecordPathOffset = 0;          // NUL-terminated text
+inline constexpr std::size_t kFmrRecordPathOffset = 0;  // NUL-terminated text
 inline constexpr std::size_t kFmrRecordPathCapacity = 304;
 inline constexpr std::size_t kFmrRecordVolumesOffset = 304;     // int
 inline constexpr std::size_t kFmrRecordDimXOffset = 308;        // int, then DimY, DimZ

@@ -34,8 +34,7 @@ bool versionAccepted(int major, int minor, int subMinor) {
 // shown, and the destructor never throws.
 class BusyCursor {
  public:
-  BusyCursor()
-      : stop_(tsl::host::require<zrStopBusyCursor_t>(tsl::host::Fn::zrStopBusyCursor)) {
+  BusyCursor() : stop_(tsl::host::require<zrStopBusyCursor_t>(tsl::host::Fn::zrStopBusyCursor)) {
     tsl::host::require<zrShowBusyCursor_t>(tsl::host::Fn::zrShowBusyCursor)();
   }
   ~BusyCursor() { stop_(); }

@@ -71,10 +71,9 @@ void requirePlottable(const SdmDocument& doc, std::size_t count, std::size_t pre
   }
   for (std::size_t i = 0; i < predictors; ++i) {
     if (doc.columns[i].size() < count) {
-      throw std::runtime_error("SDM document " + doc.path + ": predictor " +
-                               std::to_string(i + 1) + " holds " +
-                               std::to_string(doc.columns[i].size()) + " values, expected " +
-                               std::to_string(count));
+      throw std::runtime_error("SDM document " + doc.path + ": predictor " + std::to_string(i + 1) +
+                               " holds " + std::to_string(doc.columns[i].size()) +
+                               " values, expected " + std::to_string(count));
     }
   }
 }
@@ -88,8 +87,8 @@ float ZorvHost::floatParameter(const char* name) { return zr::getFloatParameter(
 void ZorvHost::setMotionFile(const std::string& path) { zr::setStringParameter("sdmfile", path); }
 
 std::optional<std::string> ZorvHost::chooseFile(const std::string& caption,
-                                                 const std::string& initialFolder,
-                                                 const std::string& filter) {
+                                                const std::string& initialFolder,
+                                                const std::string& filter) {
   std::string chosen;
   if (!zr::getOpenFileName(caption, initialFolder, filter, chosen)) return std::nullopt;
   return chosen;
@@ -172,8 +171,8 @@ void ZorvHost::plot(const SdmDocument& doc, const std::string& titleSuffix) {
   for (std::size_t i = 0; i < predictors; ++i) {
     const std::vector<float>& values = doc.columns[i];
     if (i > 0) zr::addLineToPlot(plot, n, volumes.data(), values.data(), doc.names[i]);
-    zr::setPlotLineSizeAndColor(plot, static_cast<int>(i), kPlotLineSize, doc.red[i],
-                                doc.green[i], doc.blue[i], kLineStyle);
+    zr::setPlotLineSizeAndColor(plot, static_cast<int>(i), kPlotLineSize, doc.red[i], doc.green[i],
+                                doc.blue[i], kLineStyle);
     bool seen = false;
     float smallest = 0.0f;
     float largest = 0.0f;

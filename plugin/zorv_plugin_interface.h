@@ -40,11 +40,11 @@ class TESSEL_EXPORT ZorvPluginInterface {
 };
 
 #if TESSEL_MSVC_VTABLE_LAYOUT
-#define TESSEL_DELETING_DESTRUCTOR_OVERRIDE(Class)                      \
+#define TESSEL_DELETING_DESTRUCTOR_OVERRIDE(Class)                         \
   ZorvPluginInterface* scalarDeletingDestructor(unsigned flags) override { \
-    this->~Class();                                                     \
-    if (flags & 1u) ::operator delete(this);                            \
-    return this;                                                        \
+    this->~Class();                                                        \
+    if (flags & 1u) ::operator delete(this);                               \
+    return this;                                                           \
   }
 #else
 #define TESSEL_DELETING_DESTRUCTOR_OVERRIDE(Class)

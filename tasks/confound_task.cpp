@@ -97,8 +97,8 @@ ConfoundParameters readParameters(Host& host) {
 // others.
 bool needsDetrendedSeries(const ConfoundParameters& p) {
   return p.createDetrended || p.createDerivative || p.createSpikes || p.createSquared ||
-         p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 || p.createDelayed2Squared ||
-         p.plotDetrended || p.createDerivativeSquared || p.createQc;
+         p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 ||
+         p.createDelayed2Squared || p.plotDetrended || p.createDerivativeSquared || p.createQc;
 }
 
 void addDocument(FileSet& files, const std::string& path, const SdmDocument& document) {
@@ -137,20 +137,20 @@ FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params,
                          displacement[k], " mm"));
   }
   if (found.empty()) {
-    host.logLine(logText("No spikes found with displacement greater than ", params.spikeThreshold,
-                         " mm"));
+    host.logLine(
+        logText("No spikes found with displacement greater than ", params.spikeThreshold, " mm"));
   }
   if (flags.extra > 0) {
-    host.logLine(logText("Flagged ", flags.extra, flags.extra == 1 ? " more volume" : " more volumes",
+    host.logLine(logText("Flagged ", flags.extra,
+                         flags.extra == 1 ? " more volume" : " more volumes",
                          " around the spikes, ", flags.volumes.size(), " in all"));
   }
   return flags;
 }
 
 void logQuality(Host& host, const RunQuality& q, const QcLimits& limits) {
-  host.logLine(logText("QC ", q.run, ": mean framewise displacement ", q.meanFd, " mm, ",
-                       q.flagged, " of ", q.volumes, " volumes flagged (", q.flaggedPercent,
-                       " %)"));
+  host.logLine(logText("QC ", q.run, ": mean framewise displacement ", q.meanFd, " mm, ", q.flagged,
+                       " of ", q.volumes, " volumes flagged (", q.flaggedPercent, " %)"));
   if (!q.overLimits()) return;
   std::string over;
   if (q.overMeanFd) {
@@ -208,7 +208,8 @@ void createConfoundModels(Host& host) {
     const std::vector<float> displacement = relativeRmsDisplacement(detrended);
 
     FlaggedVolumes flags;
-    if (params.createSpikes || params.createQc) flags = flagSpikes(host, params, displacement, spikes);
+    if (params.createSpikes || params.createQc)
+      flags = flagSpikes(host, params, displacement, spikes);
 
     if (params.plotDetrended) {
       SdmDocument plot = detrended;
@@ -272,7 +273,8 @@ void createConfoundModels(Host& host) {
 
   if (params.createQc && !runs.empty()) {
     const std::string tablePath = qualityTablePath(params.sdmFile);
-    writeFileAtomically(tablePath, [&quality](std::ostream& out) { writeQualityTable(out, quality); });
+    writeFileAtomically(tablePath,
+                        [&quality](std::ostream& out) { writeQualityTable(out, quality); });
     host.logLine("Saved the QC table: " + tablePath);
   }
 }

@@ -76,8 +76,8 @@ std::vector<std::int32_t> readMask(const CurrentRun& run, float threshold) {
   // The mask indexes the host's grid, so the data must have that grid.
   if (!(first.dim == run.dims)) {
     throw IOError("FMR file " + run.path + ": its voxel data have a grid of " +
-                       gridText(first.dim) + " voxels, but the host's record of the run has " +
-                       gridText(run.dims));
+                  gridText(first.dim) + " voxels, but the host's record of the run has " +
+                  gridText(run.dims));
   }
   return buildMask(first, threshold);
 }
@@ -153,10 +153,9 @@ void computeDisplacementMaps(Host& host) {
     const SdmDocument copy = motion;
     const MotionParameters parameters = motionParametersOf(copy);
     plotMotion(host, copy, parameters, p);
-    host.logLine(logText("Start calculating voxel specific motion in ",
-                         copy.NrOfDataPoints.value, " volumes"));
-    const MaskedMeasures measures =
-        computeMaskedDisplacement(mask, run.dims, extent, parameters);
+    host.logLine(logText("Start calculating voxel specific motion in ", copy.NrOfDataPoints.value,
+                         " volumes"));
+    const MaskedMeasures measures = computeMaskedDisplacement(mask, run.dims, extent, parameters);
     host.logLine("Saving Maps");
     exportSelected(host, measures, mask, run.dims, p, stripExtension(copy.path));
   }

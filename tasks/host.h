@@ -18,8 +18,8 @@ namespace tsl {
 struct CurrentRun {
   std::string path;  // the run's FMR header file
   int volumes = 0;
-  Dim3 dims;                             // voxels along x, y, z
-  std::array<float, 3> voxelSize{};      // millimetres along x, y, z
+  Dim3 dims;                         // voxels along x, y, z
+  std::array<float, 3> voxelSize{};  // millimetres along x, y, z
 };
 
 class Host {

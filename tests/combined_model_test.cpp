@@ -18,7 +18,8 @@ SdmDocument model(const std::string& path, int predictors, float scale) {
   std::vector<std::vector<float>> columns;
   for (int p = 0; p < predictors; ++p) {
     std::vector<float> column;
-    for (int i = 0; i < 5; ++i) column.push_back(scale * static_cast<float>((p + 1) * (i - 2)) - 0.125f);
+    for (int i = 0; i < 5; ++i)
+      column.push_back(scale * static_cast<float>((p + 1) * (i - 2)) - 0.125f);
     columns.push_back(column);
   }
   SdmDocument doc = test::sdmOf(columns, path);

@@ -39,7 +39,8 @@ namespace fs = std::filesystem;
 // displacement stays well below 0.3 mm; a step lifts it to about 1 mm. The
 // jitter is a fixed pattern of whole numbers, not a library function, so the
 // files are the same bytes on every platform.
-std::vector<MotionRow> driftingRun(int volumes, const std::vector<int>& steps, double restless = 1.0) {
+std::vector<MotionRow> driftingRun(int volumes, const std::vector<int>& steps,
+                                   double restless = 1.0) {
   const double drift[6] = {0.004, -0.006, 0.003, 0.005, -0.004, 0.003};
   const double jitter[6] = {0.02, 0.03, 0.025, 0.02, 0.015, 0.03};
   const double jump[6] = {0.5, -0.4, 0.3, 0.6, -0.5, 0.4};
@@ -93,7 +94,8 @@ std::vector<Row> detrendedByHand(std::vector<Row> rows) {
 std::vector<double> seriesByHand(const std::vector<Row>& rows,
                                  double (*change)(const double*, const double*)) {
   std::vector<double> series(rows.size(), 0.0);
-  for (std::size_t t = 1; t < rows.size(); ++t) series[t] = change(rows[t - 1].data(), rows[t].data());
+  for (std::size_t t = 1; t < rows.size(); ++t)
+    series[t] = change(rows[t - 1].data(), rows[t].data());
   return series;
 }
 
@@ -237,9 +239,9 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
   test::RecordingHost host;
   host.set("sdmfile", dir.file("study.mdm"));
   host.set("spike_threshold", 0.3f);
-  for (const char* name : {"create_detrended", "create_derivative", "create_spikes", "create_squared",
-                           "create_delayed1", "create_delayed1sq", "create_delayed2",
-                           "create_delayed2sq"}) {
+  for (const char* name :
+       {"create_detrended", "create_derivative", "create_spikes", "create_squared",
+        "create_delayed1", "create_delayed1sq", "create_delayed2", "create_delayed2sq"}) {
     host.set(name, 1);
   }
   host.set("plot_regular", 1);
@@ -247,24 +249,24 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
   createConfoundModels(host);
 
   // The new parameters are read after the old ones, which keep their order.
-  EXPECT_EQ(host.parametersRead,
-            (std::vector<std::string>{
-                "spike_threshold", "create_detrended", "create_derivative", "create_spikes",
-                "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
-                "create_delayed2sq", "plot_regular", "plot_detrended", "sdmfile", "spike_before",
-                "spike_after", "spike_min_segment", "create_derivativesq", "create_combined",
-                "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent"}));
-  EXPECT_EQ(log(host),
-            (std::vector<std::string>{
-                "Tessel>  Detecting Spikes",
-                "Tessel>  Found spike at position 5 with displacement 0.907164 mm",
-                "Tessel>  Found spike at position 6 with displacement 0.916461 mm",
-                "Tessel>  Found spike at position 22 with displacement 0.961183 mm",
-                "Tessel>  Saving SDMs",
-                "Tessel>  Detecting Spikes",
-                "Tessel>  No spikes found with displacement greater than 0.3 mm",
-                "Tessel>  Saving SDMs",
-                "Tessel>  Removed the spike file of an earlier run: <dir>/run2_3DMC_spikes.sdm"}));
+  EXPECT_EQ(
+      host.parametersRead,
+      (std::vector<std::string>{
+          "spike_threshold",   "create_detrended", "create_derivative", "create_spikes",
+          "create_squared",    "create_delayed1",  "create_delayed1sq", "create_delayed2",
+          "create_delayed2sq", "plot_regular",     "plot_detrended",    "sdmfile",
+          "spike_before",      "spike_after",      "spike_min_segment", "create_derivativesq",
+          "create_combined",   "create_qc",        "qc_max_mean_fd",    "qc_max_flagged_percent"}));
+  EXPECT_EQ(
+      log(host),
+      (std::vector<std::string>{
+          "Tessel>  Detecting Spikes",
+          "Tessel>  Found spike at position 5 with displacement 0.907164 mm",
+          "Tessel>  Found spike at position 6 with displacement 0.916461 mm",
+          "Tessel>  Found spike at position 22 with displacement 0.961183 mm",
+          "Tessel>  Saving SDMs", "Tessel>  Detecting Spikes",
+          "Tessel>  No spikes found with displacement greater than 0.3 mm", "Tessel>  Saving SDMs",
+          "Tessel>  Removed the spike file of an earlier run: <dir>/run2_3DMC_spikes.sdm"}));
   std::string digests;
   for (const auto& [name, bytes] : folder()) {
     // The study's paths are those of the temporary folder.
@@ -275,9 +277,9 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
     plots = fnv1a(plot.title, plots);
     for (const std::string& name : plot.names) plots = fnv1a(name, plots);
     for (const std::vector<float>& column : plot.columns) {
-      plots = fnv1a(std::string(reinterpret_cast<const char*>(column.data()),
-                                column.size() * sizeof(float)),
-                    plots);
+      plots = fnv1a(
+          std::string(reinterpret_cast<const char*>(column.data()), column.size() * sizeof(float)),
+          plots);
     }
   }
   digests += "plots " + hex(plots) + "\n";
@@ -316,9 +318,9 @@ TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
   host.set("sdmfile", run);
   host.set("spike_threshold", 0.3f);
   host.set("spike_min_segment", 5);
-  for (const char* name : {"create_spikes", "create_detrended", "create_derivative",
-                           "create_derivativesq", "create_squared", "create_delayed2sq",
-                           "create_combined"}) {
+  for (const char* name :
+       {"create_spikes", "create_detrended", "create_derivative", "create_derivativesq",
+        "create_squared", "create_delayed2sq", "create_combined"}) {
     host.set(name, 1);
   }
   createConfoundModels(host);
@@ -328,10 +330,10 @@ TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
   EXPECT_EQ(lines[0], "Tessel>  Detecting Spikes");
   const std::vector<double> r = rmsByHand(detrendedByHand(rows));
   for (std::size_t i = 0; i < spikes.size(); ++i) {
-    expectLine(lines[1 + i],
-               "Tessel>  Found spike at position " + std::to_string(spikes[i]) +
-                   " with displacement # mm",
-               {r[spikes[i]]});
+    expectLine(
+        lines[1 + i],
+        "Tessel>  Found spike at position " + std::to_string(spikes[i]) + " with displacement # mm",
+        {r[spikes[i]]});
   }
   EXPECT_EQ(lines[6], "Tessel>  Flagged 6 more volumes around the spikes, 11 in all");
   EXPECT_EQ(lines[7], "Tessel>  Saving SDMs");
@@ -361,7 +363,8 @@ TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
   const SdmDocument derivativeSquared(dir.file("run1_3DMC_derivsqr.sdm"));
   ASSERT_EQ(derivativeSquared.columns.size(), 6u);
   for (std::size_t p = 0; p < 6; ++p) {
-    EXPECT_EQ(derivativeSquared.names[p], kMotionPredictorNames[p] + " detrended derivative squared");
+    EXPECT_EQ(derivativeSquared.names[p],
+              kMotionPredictorNames[p] + " detrended derivative squared");
     EXPECT_EQ((std::array{derivativeSquared.red[p], derivativeSquared.green[p],
                           derivativeSquared.blue[p]}),
               kMotionPredictorColours[p]);
@@ -404,14 +407,14 @@ TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
   again.set("create_spikes", 1);
   again.set("create_combined", 1);
   createConfoundModels(again);
-  EXPECT_EQ(log(again),
-            (std::vector<std::string>{
-                "Tessel>  Detecting Spikes",
-                "Tessel>  No spikes found with displacement greater than 5 mm",
-                "Tessel>  Saving SDMs",
-                "Tessel>  Removed the spike file of an earlier run: <dir>/run1_3DMC_spikes.sdm",
-                "Tessel>  Removed the combined file of an earlier run: "
-                "<dir>/run1_3DMC_combined.sdm"}));
+  EXPECT_EQ(
+      log(again),
+      (std::vector<std::string>{
+          "Tessel>  Detecting Spikes",
+          "Tessel>  No spikes found with displacement greater than 5 mm", "Tessel>  Saving SDMs",
+          "Tessel>  Removed the spike file of an earlier run: <dir>/run1_3DMC_spikes.sdm",
+          "Tessel>  Removed the combined file of an earlier run: "
+          "<dir>/run1_3DMC_combined.sdm"}));
   EXPECT_FALSE(fs::exists(dir.file("run1_3DMC_spikes.sdm")));
   EXPECT_FALSE(fs::exists(dir.file("run1_3DMC_combined.sdm")));
 }
@@ -467,7 +470,8 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     const std::vector<double> fd = seriesByHand(rows, framewiseChangeByHand<double>);
     double rmsSum = 0, rmsMax = 0, fdSum = 0, fdMax = 0, translation = 0, rotation = 0;
     for (std::size_t t = 0; t < rows.size(); ++t) {
-      for (std::size_t p = 0; p < 3; ++p) translation = std::max(translation, std::fabs(rows[t][p]));
+      for (std::size_t p = 0; p < 3; ++p)
+        translation = std::max(translation, std::fabs(rows[t][p]));
       for (std::size_t p = 3; p < 6; ++p) rotation = std::max(rotation, std::fabs(rows[t][p]));
       rmsSum += rms[t];
       rmsMax = std::max(rmsMax, rms[t]);
@@ -481,9 +485,9 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     ASSERT_EQ(cells.size(), 14u);
     EXPECT_EQ(cells[0], e.run);
     EXPECT_EQ(cells[1], std::to_string(e.volumes));
-    const std::pair<std::size_t, double> measures[] = {
-        {2, rmsSum / moves}, {3, rmsMax}, {4, fdSum / moves}, {5, fdMax},
-        {11, translation},   {12, rotation}};
+    const std::pair<std::size_t, double> measures[] = {{2, rmsSum / moves}, {3, rmsMax},
+                                                       {4, fdSum / moves},  {5, fdMax},
+                                                       {11, translation},   {12, rotation}};
     for (const auto& [cell, value] : measures) {
       const std::string& text = cells[cell];
       EXPECT_EQ(text.size() - text.find('.'), 7u) << "six decimals: " << text;
@@ -557,8 +561,9 @@ TEST_F(ScrubbingTask, NegativeCountsAreRefusedBeforeAnythingIsDone) {
     host.set("create_spikes", 1);
     host.set("create_qc", 1);
     host.set(name, -2);
-    EXPECT_THROW_MSG(createConfoundModels(host), std::invalid_argument,
-                     std::string("Dialog parameter ") + name + " is -2: a number of volumes cannot be negative");
+    EXPECT_THROW_MSG(
+        createConfoundModels(host), std::invalid_argument,
+        std::string("Dialog parameter ") + name + " is -2: a number of volumes cannot be negative");
     EXPECT_EQ(host.calls, std::vector<std::string>{});
   }
   EXPECT_EQ(folder().size(), 1u);

@@ -94,7 +94,8 @@ const char* const kHandDetrendedFile =
 
 // A host for the task on sdmfile with the switches in on set to 2 (any value
 // but 0 is on) and every other one to 0.
-RecordingHost confoundHost(const std::string& sdmfile, float threshold, const std::set<std::string>& on) {
+RecordingHost confoundHost(const std::string& sdmfile, float threshold,
+                           const std::set<std::string>& on) {
   RecordingHost host;
   host.set("sdmfile", sdmfile);
   host.set("spike_threshold", threshold);
@@ -104,7 +105,8 @@ RecordingHost confoundHost(const std::string& sdmfile, float threshold, const st
 
 // The host after the task ran on it as confoundHost sets it up; what the task
 // throws fails the test.
-RecordingHost confound(const std::string& sdmfile, float threshold, const std::set<std::string>& on) {
+RecordingHost confound(const std::string& sdmfile, float threshold,
+                       const std::set<std::string>& on) {
   RecordingHost host = confoundHost(sdmfile, threshold, on);
   createConfoundModels(host);
   return host;
@@ -113,7 +115,8 @@ RecordingHost confound(const std::string& sdmfile, float threshold, const std::s
 // Expects the task on sdmfile with the switches in on to throw an Error with
 // the text refusal before it calls the host at all.
 template <typename Error>
-void expectRefusal(const std::string& sdmfile, const std::set<std::string>& on, const std::string& refusal) {
+void expectRefusal(const std::string& sdmfile, const std::set<std::string>& on,
+                   const std::string& refusal) {
   SCOPED_TRACE(sdmfile);
   RecordingHost host = confoundHost(sdmfile, 0.5f, on);
   EXPECT_THROW_MSG(createConfoundModels(host), Error, refusal);
@@ -263,14 +266,13 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
   const RecordingHost host =
       confound(sdm, threshold, std::set<std::string>(kSwitches.begin(), kSwitches.end()));
   EXPECT_EQ(host.parametersRead,
-            (std::vector<std::string>{"spike_threshold", "create_detrended", "create_derivative",
-                                      "create_spikes", "create_squared", "create_delayed1",
-                                      "create_delayed1sq", "create_delayed2", "create_delayed2sq",
-                                      "plot_regular", "plot_detrended", "sdmfile",
-                                      // the scrubbing and quality options, after the others
-                                      "spike_before", "spike_after", "spike_min_segment",
-                                      "create_derivativesq", "create_combined", "create_qc",
-                                      "qc_max_mean_fd", "qc_max_flagged_percent"}));
+            (std::vector<std::string>{
+                "spike_threshold", "create_detrended", "create_derivative", "create_spikes",
+                "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
+                "create_delayed2sq", "plot_regular", "plot_detrended", "sdmfile",
+                // the scrubbing and quality options, after the others
+                "spike_before", "spike_after", "spike_min_segment", "create_derivativesq",
+                "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent"}));
 
   const SdmDocument motion(sdm);  // the parameters as the task reads them
   SdmDocument detrended = motion;
@@ -398,8 +400,7 @@ TEST_F(ConfoundTask, SpikesAreDisplacementsStrictlyAboveTheThreshold) {
                 "Tessel>  Detecting Spikes",
                 "Tessel>  No spikes found with displacement greater than 1.25 mm", kSaving}));
   host = confound(sdm, 2.0f, {"create_spikes"});
-  EXPECT_EQ(host.logLines.at(1),
-            "Tessel>  No spikes found with displacement greater than 2 mm");
+  EXPECT_EQ(host.logLines.at(1), "Tessel>  No spikes found with displacement greater than 2 mm");
   EXPECT_EQ(filesIn(dir.path().string()), std::set<std::string>{"run1_3DMC.sdm"});
 
   // Below every value: each volume is a spike, volume 0 included.
@@ -559,7 +560,8 @@ TEST_F(ConfoundTask, RefusesMotionFilesItCannotUseBeforeAnythingIsDone) {
   const std::string sdm = motionFile("run1_3DMC.sdm", handRows());
   const std::string text = readFile(sdm);
   // Refused rather than finished with nothing done.
-  const std::vector<std::string> misnamed = {dir.file("run1_3DMC.txt"), dir.file("run1_3DMC.sdm.bak")};
+  const std::vector<std::string> misnamed = {dir.file("run1_3DMC.txt"),
+                                             dir.file("run1_3DMC.sdm.bak")};
   for (const std::string& path : misnamed) writeFile(path, text);
   // Five predictors cannot be motion parameters.
   SdmDocument five(sdm);
@@ -578,8 +580,9 @@ TEST_F(ConfoundTask, RefusesMotionFilesItCannotUseBeforeAnythingIsDone) {
         path, everything, "Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
   }
   expectRefusal<OpenFileError>(missing, everything, "Failed opening for reading: " + missing);
-  expectRefusal<IOError>(fivePath, everything,
-                         "SDM file " + fivePath + ": holds 5 predictors, the six motion parameters need 6");
+  expectRefusal<IOError>(
+      fivePath, everything,
+      "SDM file " + fivePath + ": holds 5 predictors, the six motion parameters need 6");
   EXPECT_EQ(folderContents(dir.path()), before);
 }
 

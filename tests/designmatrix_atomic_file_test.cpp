@@ -59,15 +59,15 @@ TEST(AtomicFile, FailuresLeaveTheTargetUntouchedAndNoTemporaryBehind) {
   const std::string folder = dir.file("folder.sdm");
   fs::create_directory(folder);
   fs::create_directory(folder + "/inside");
-  EXPECT_THROW_MSG(writeFileAtomically(folder, [](std::ostream& out) { out << "x"; }), std::runtime_error,
-                   "Cannot Create file: " + folder);
+  EXPECT_THROW_MSG(writeFileAtomically(folder, [](std::ostream& out) { out << "x"; }),
+                   std::runtime_error, "Cannot Create file: " + folder);
   EXPECT_TRUE(fs::is_directory(folder + "/inside"));
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 
   // A parent that is a regular file: nothing can be created there at all.
   const std::string below = target + "/child.sdm";
-  EXPECT_THROW_MSG(writeFileAtomically(below, [](std::ostream& out) { out << "x"; }), std::runtime_error,
-                   "Cannot Create file: " + below);
+  EXPECT_THROW_MSG(writeFileAtomically(below, [](std::ostream& out) { out << "x"; }),
+                   std::runtime_error, "Cannot Create file: " + below);
   EXPECT_EQ(readFile(target), "original bytes\r\n");
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 }

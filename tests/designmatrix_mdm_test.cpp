@@ -29,17 +29,16 @@ class MdmFiles : public ::testing::Test {
   std::vector<DialogCall> dialogCalls;
   std::vector<std::string> dialogAnswers;  // "" cancels
   std::string logged;                      // the log lines, as the log pane shows them
-  UserAccess user{
-      [this](const std::string& caption, const std::string& directory,
-             const std::string& filter) -> std::optional<std::string> {
-        dialogCalls.push_back({caption, directory, filter});
-        if (dialogAnswers.empty()) return std::nullopt;
-        const std::string answer = dialogAnswers.front();
-        dialogAnswers.erase(dialogAnswers.begin());
-        if (answer.empty()) return std::nullopt;
-        return answer;
-      },
-      [this](const std::string& message) { logged += "Tessel>  " + message; }};
+  UserAccess user{[this](const std::string& caption, const std::string& directory,
+                         const std::string& filter) -> std::optional<std::string> {
+                    dialogCalls.push_back({caption, directory, filter});
+                    if (dialogAnswers.empty()) return std::nullopt;
+                    const std::string answer = dialogAnswers.front();
+                    dialogAnswers.erase(dialogAnswers.begin());
+                    if (answer.empty()) return std::nullopt;
+                    return answer;
+                  },
+                  [this](const std::string& message) { logged += "Tessel>  " + message; }};
 
   MdmDocument read(const std::string& text, const std::string& name = "study.mdm") {
     writeFile(dir.file(name), text);
@@ -49,7 +48,8 @@ class MdmFiles : public ::testing::Test {
   // A motion SDM of the host with the given number of volumes.
   std::string motionFile(const std::string& name, int volumes) {
     std::vector<MotionRow> rows(static_cast<std::size_t>(volumes), MotionRow{});
-    for (int t = 0; t < volumes; ++t) rows[static_cast<std::size_t>(t)][0] = 0.5f * static_cast<float>(t);
+    for (int t = 0; t < volumes; ++t)
+      rows[static_cast<std::size_t>(t)][0] = 0.5f * static_cast<float>(t);
     const std::string file = dir.file(name);
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
     writeHostMotionSdm(file, rows);
@@ -67,12 +67,13 @@ std::string written(const MdmDocument& document) {
 
 const char* const kHeader =
     "\nFileVersion:          3\nTypeOfFunctionalData: FMR\n\nRFX-GLM:              1\n\n"
-    "PSCTransformation:    1\nzTransformation:      0\nSeparatePredictors:   2\n\nNrOfStudies:          ";
+    "PSCTransformation:    1\nzTransformation:      0\nSeparatePredictors:   2\n\nNrOfStudies:     "
+    "     ";
 
 TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
-  const MdmDocument document = read(
-      std::string(kHeader) + "2\n\"C:/a/run1.fmr\" \"C:/a/run1_3DMC.sdm\"\n"
-                             "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\nnot a study line\n");
+  const MdmDocument document = read(std::string(kHeader) +
+                                    "2\n\"C:/a/run1.fmr\" \"C:/a/run1_3DMC.sdm\"\n"
+                                    "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\nnot a study line\n");
   EXPECT_EQ(document.FileVersion, 3);
   EXPECT_EQ(document.TypeOfFunctionalData, "FMR");
   EXPECT_EQ(document.RFX_GLM, 1);
@@ -83,7 +84,8 @@ TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
   EXPECT_EQ(document.sdmPaths, (std::vector<std::string>{"C:/a/run1_3DMC.sdm", "run2_3DMC.sdm"}));
   EXPECT_TRUE(document.leadingPaths.empty());
   const std::string expected =
-      "\r\nFileVersion:          3\r\nTypeOfFunctionalData: FMR\r\n\r\nRFX-GLM:              1\r\n\r\n"
+      "\r\nFileVersion:          3\r\nTypeOfFunctionalData: FMR\r\n\r\nRFX-GLM:              "
+      "1\r\n\r\n"
       "PSCTransformation:    1\r\nzTransformation:      0\r\nSeparatePredictors:   2\r\n\r\n"
       "NrOfStudies:          2\r\n"
       "\"C:/a/run1.fmr\"  \"C:/a/run1_3DMC.sdm\"\r\n\"run2.fmr\"  \"run2_3DMC.sdm\"\r\n";
@@ -105,12 +107,14 @@ TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
 // Bytes in memory read as the file holding them; the name given is the
 // document's path and names it in messages. Only the bytes given are read.
 TEST_F(MdmFiles, ParsesBytesInMemoryAsTheirFile) {
-  const std::string text = std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
+  const std::string text =
+      std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
   const MdmDocument parsed = MdmDocument::parse("\xEF\xBB\xBF" + text, "D:/lists/study.mdm");
   EXPECT_EQ(parsed.path, "D:/lists/study.mdm");
   EXPECT_EQ(written(parsed), written(read(text)));
-  EXPECT_THROW_MSG(MdmDocument::parse(std::string_view(text).substr(0, text.find("\"r2.fmr\"")), "D:/cut.mdm"),
-                   IOError, "MDM file D:/cut.mdm: NrOfStudies is 2, but the file lists 1 study");
+  EXPECT_THROW_MSG(
+      MdmDocument::parse(std::string_view(text).substr(0, text.find("\"r2.fmr\"")), "D:/cut.mdm"),
+      IOError, "MDM file D:/cut.mdm: NrOfStudies is 2, but the file lists 1 study");
 }
 
 TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {
@@ -137,26 +141,34 @@ TEST_F(MdmFiles, MtcDocumentsCarryALeadingPath) {
 TEST_F(MdmFiles, BrokenFilesNameTheFile) {
   const std::string p = "MDM file " + dir.file("study.mdm") + ": ";
   EXPECT_THROW_MSG(read(""), IOError, p + "missing header key NrOfStudies");
-  EXPECT_THROW_MSG(read("FileVersion: 3\n\"d\" \"s\"\n"), IOError, p + "missing header key NrOfStudies");
+  EXPECT_THROW_MSG(read("FileVersion: 3\n\"d\" \"s\"\n"), IOError,
+                   p + "missing header key NrOfStudies");
   // Seven tokens before the key end the header.
-  EXPECT_THROW_MSG(read("a b c d e f g NrOfStudies: 1\n\"d\" \"s\"\n"), IOError, p + "missing header key NrOfStudies");
-  EXPECT_EQ(read("a b c d e f NrOfStudies: 1\n\"d\" \"s\"\n").sdmPaths, std::vector<std::string>{"s"});
-  EXPECT_THROW_MSG(read("NrOfStudies: x\n"), IOError, p + "value of NrOfStudies cannot be read as an integer");
+  EXPECT_THROW_MSG(read("a b c d e f g NrOfStudies: 1\n\"d\" \"s\"\n"), IOError,
+                   p + "missing header key NrOfStudies");
+  EXPECT_EQ(read("a b c d e f NrOfStudies: 1\n\"d\" \"s\"\n").sdmPaths,
+            std::vector<std::string>{"s"});
+  EXPECT_THROW_MSG(read("NrOfStudies: x\n"), IOError,
+                   p + "value of NrOfStudies cannot be read as an integer");
   EXPECT_THROW_MSG(read("FileVersion: v3\nNrOfStudies: 1\n"), IOError,
                    p + "value of FileVersion cannot be read as an integer");
-  EXPECT_THROW_MSG(read("TypeOfFunctionalData:"), IOError, p + "value of TypeOfFunctionalData is missing");
+  EXPECT_THROW_MSG(read("TypeOfFunctionalData:"), IOError,
+                   p + "value of TypeOfFunctionalData is missing");
   EXPECT_THROW_MSG(read("NrOfStudies: -2\n"), IOError, p + "NrOfStudies is negative (-2)");
-  EXPECT_THROW_MSG(read("NrOfStudies: 0\n\"d\" \"s\"\n"), IOError, p + "NrOfStudies is 0, the file lists no studies");
+  EXPECT_THROW_MSG(read("NrOfStudies: 0\n\"d\" \"s\"\n"), IOError,
+                   p + "NrOfStudies is 0, the file lists no studies");
   EXPECT_THROW_MSG(read("NrOfStudies: 2000000000\n"), IOError,
                    p + "NrOfStudies is 2000000000, but the file lists 0 studies");
   EXPECT_THROW_MSG(MdmDocument absent(dir.file("absent.mdm")), OpenFileError,
                    "Failed opening for reading: " + dir.file("absent.mdm"));
 
   // Every truncated prefix of a valid file reads or is refused with its name.
-  const std::string valid = std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
+  const std::string valid =
+      std::string(kHeader) + "2\n\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\"r2.fmr\" \"r2.sdm\"\n";
   for (std::size_t length = 0; length <= valid.size(); ++length) {
     try {
-      const MdmDocument document = MdmDocument::parse(std::string_view(valid).substr(0, length), "D:/cut.mdm");
+      const MdmDocument document =
+          MdmDocument::parse(std::string_view(valid).substr(0, length), "D:/cut.mdm");
       EXPECT_EQ(document.dataPaths.size(), document.sdmPaths.size());
       EXPECT_FALSE(document.sdmPaths.empty());
     } catch (const IOError& error) {
@@ -170,31 +182,38 @@ TEST_F(MdmFiles, BrokenFilesNameTheFile) {
 // study is refused by its line number in the file, and so is a missing study.
 TEST_F(MdmFiles, StudyLinesAreReadOrRefusedByNumber) {
   const std::string p = "MDM file " + dir.file("study.mdm") + ": ";
-  const std::string studies = "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n  \t\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\n";
+  const std::string studies =
+      "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n  \t\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\n";
   const MdmDocument spaced = read(std::string(kHeader) + "2\n\n" + studies);
   EXPECT_EQ(spaced.sdmPaths, (std::vector<std::string>{"C:/a/r1.sdm", "C:/a/r2.sdm"}));
   EXPECT_EQ(spaced.dataPaths, (std::vector<std::string>{"C:/a/r1.fmr", "C:/a/r2.fmr"}));
-  const MdmDocument windows = read("\xEF\xBB\xBF\r\nFileVersion: 3\r\nNrOfStudies: 2\r\n\r\n"
-                                   "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\r\n \r\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\r\n");
+  const MdmDocument windows = read(
+      "\xEF\xBB\xBF\r\nFileVersion: 3\r\nNrOfStudies: 2\r\n\r\n"
+      "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\r\n \r\n\"C:/a/r2.fmr\" \"C:/a/r2.sdm\"\r\n");
   EXPECT_EQ(windows.FileVersion, 3);
   EXPECT_EQ(windows.sdmPaths, spaced.sdmPaths);
 
   // NrOfStudies stands on line 11.
   const std::string header = std::string(kHeader) + "3\n";
-  EXPECT_THROW_MSG(read(header + "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\n\"C:/a/r2.fmr\"\n\"r3.fmr\" \"r3.sdm\"\n"),
-                   IOError, p + "line 14 does not name a data file and an SDM file in double quotes");
+  EXPECT_THROW_MSG(
+      read(header + "\"C:/a/r1.fmr\" \"C:/a/r1.sdm\"\n\n\"C:/a/r2.fmr\"\n\"r3.fmr\" \"r3.sdm\"\n"),
+      IOError, p + "line 14 does not name a data file and an SDM file in double quotes");
   EXPECT_THROW_MSG(read(header + "\n\"l.srf\" \"m.mtc\" \"s.sdm\"\n"), IOError,
                    p + "line 13 does not name a data file and an SDM file in double quotes");
-  EXPECT_THROW_MSG(read("\xEF\xBB\xBFNrOfStudies: 2\r\n\"d\" \"s\" ;\r\n\"unclosed\" \"s2\r\n"), IOError,
+  EXPECT_THROW_MSG(read("\xEF\xBB\xBFNrOfStudies: 2\r\n\"d\" \"s\" ;\r\n\"unclosed\" \"s2\r\n"),
+                   IOError,
                    p + "line 3 does not name a data file and an SDM file in double quotes");
-  EXPECT_THROW_MSG(read(header + studies + "\n\n"), IOError, p + "NrOfStudies is 3, but the file lists 2 studies");
-  EXPECT_THROW_MSG(read(header + "\n\"d\" \"s\"\n"), IOError, p + "NrOfStudies is 3, but the file lists 1 study");
+  EXPECT_THROW_MSG(read(header + studies + "\n\n"), IOError,
+                   p + "NrOfStudies is 3, but the file lists 2 studies");
+  EXPECT_THROW_MSG(read(header + "\n\"d\" \"s\"\n"), IOError,
+                   p + "NrOfStudies is 3, but the file lists 1 study");
 }
 
 TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
-  MdmDocument document = read(std::string(kHeader) +
-                              "3\n\"C:/old/sub/run1.fmr\" \"C:/old/sub/run1.sdm\"\n"
-                              "\"C:/old/other/run2.fmr\" \"C:/old/other/run2.sdm\"\n\"C:/o\" \"C:/o\"\n");
+  MdmDocument document =
+      read(std::string(kHeader) +
+           "3\n\"C:/old/sub/run1.fmr\" \"C:/old/sub/run1.sdm\"\n"
+           "\"C:/old/other/run2.fmr\" \"C:/old/other/run2.sdm\"\n\"C:/o\" \"C:/o\"\n");
   const MdmDocument::StudyMove studyMove =
       document.replaceStudyPrefixes("C:/old/sub/run1.sdm", "D:/new/sub/run1.sdm");
   EXPECT_EQ(studyMove.from, "C:/old");
@@ -204,18 +223,22 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
   EXPECT_EQ(document.dataPaths[1], "D:/new/other/run2.fmr");
 
   // Subjects renamed one by one: the answer for anna tells nothing of bert.
-  MdmDocument renamed = read(std::string(kHeader) + "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
-                                                    "\"old\\bert\\r.fmr\" \"old\\bert\\run1_3DMC.sdm\"\n");
-  const MdmDocument::StudyMove anna = renamed.replaceStudyPrefixes("old/anna/run1_3DMC.sdm", "new/s01/run1_3DMC.sdm");
+  MdmDocument renamed = read(std::string(kHeader) +
+                             "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
+                             "\"old\\bert\\r.fmr\" \"old\\bert\\run1_3DMC.sdm\"\n");
+  const MdmDocument::StudyMove anna =
+      renamed.replaceStudyPrefixes("old/anna/run1_3DMC.sdm", "new/s01/run1_3DMC.sdm");
   EXPECT_EQ(anna.from, "old/anna");
   EXPECT_EQ(anna.to, "new/s01");
-  EXPECT_EQ(renamed.sdmPaths, (std::vector<std::string>{"new/s01/run1_3DMC.sdm", "old\\bert\\run1_3DMC.sdm"}));
+  EXPECT_EQ(renamed.sdmPaths,
+            (std::vector<std::string>{"new/s01/run1_3DMC.sdm", "old\\bert\\run1_3DMC.sdm"}));
   EXPECT_EQ(renamed.dataPaths, (std::vector<std::string>{"new/s01/r.fmr", "old\\bert\\r.fmr"}));
 
   // Folders are matched whole: anna became hanna (not "" became "h"), and
   // annabel, whose name begins like anna's, stays where it was.
-  MdmDocument named = read(std::string(kHeader) + "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
-                                                  "\"old/annabel/r.fmr\" \"old/annabel/run1_3DMC.sdm\"\n");
+  MdmDocument named = read(std::string(kHeader) +
+                           "2\n\"old/anna/r.fmr\" \"old/anna/run1_3DMC.sdm\"\n"
+                           "\"old/annabel/r.fmr\" \"old/annabel/run1_3DMC.sdm\"\n");
   const MdmDocument::StudyMove hanna =
       named.replaceStudyPrefixes("old/anna/run1_3DMC.sdm", "new/hanna/run1_3DMC.sdm");
   EXPECT_EQ(hanna.from, "old/anna");
@@ -224,18 +247,23 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
             (std::vector<std::string>{"new/hanna/run1_3DMC.sdm", "old/annabel/run1_3DMC.sdm"}));
 
   // A relative old path gets the selected path's leading part.
-  MdmDocument relative = read(std::string(kHeader) + "2\n\"run1.fmr\" \"run1.sdm\"\n\"b/run2.fmr\" \"b/run2.sdm\"\n");
+  MdmDocument relative =
+      read(std::string(kHeader) + "2\n\"run1.fmr\" \"run1.sdm\"\n\"b/run2.fmr\" \"b/run2.sdm\"\n");
   relative.replaceStudyPrefixes("run1.sdm", "D:/data/run1.sdm");
-  EXPECT_EQ(relative.sdmPaths, (std::vector<std::string>{"D:/data/run1.sdm", "D:/data/b/run2.sdm"}));
+  EXPECT_EQ(relative.sdmPaths,
+            (std::vector<std::string>{"D:/data/run1.sdm", "D:/data/b/run2.sdm"}));
   EXPECT_EQ(relative.dataPaths[0], "D:/data/run1.fmr");
 
   // Backslashes, and the dialog's backslashes against an MDM's forward slashes.
-  MdmDocument back = read(std::string(kHeader) + "2\n\"C:\\old\\a\\r1.fmr\" \"C:\\old\\a\\r1.sdm\"\n"
-                                                 "\"C:\\old\\b\\r2.fmr\" \"C:\\old\\b\\r2.sdm\"\n");
+  MdmDocument back = read(std::string(kHeader) +
+                          "2\n\"C:\\old\\a\\r1.fmr\" \"C:\\old\\a\\r1.sdm\"\n"
+                          "\"C:\\old\\b\\r2.fmr\" \"C:\\old\\b\\r2.sdm\"\n");
   back.replaceStudyPrefixes("C:\\old\\a\\r1.sdm", "E:\\x\\old\\a\\r1.sdm");
-  EXPECT_EQ(back.sdmPaths, (std::vector<std::string>{"E:\\x\\old\\a\\r1.sdm", "E:\\x\\old\\b\\r2.sdm"}));
-  MdmDocument mixed = read(std::string(kHeader) + "2\n\"C:/old/a/r1.fmr\" \"C:/old/a/r1.sdm\"\n"
-                                                  "\"C:/old/b/r2.fmr\" \"C:/old/b/r2.sdm\"\n");
+  EXPECT_EQ(back.sdmPaths,
+            (std::vector<std::string>{"E:\\x\\old\\a\\r1.sdm", "E:\\x\\old\\b\\r2.sdm"}));
+  MdmDocument mixed = read(std::string(kHeader) +
+                           "2\n\"C:/old/a/r1.fmr\" \"C:/old/a/r1.sdm\"\n"
+                           "\"C:/old/b/r2.fmr\" \"C:/old/b/r2.sdm\"\n");
   mixed.replaceStudyPrefixes("C:/old/a/r1.sdm", "D:\\new\\a\\r1.sdm");
   EXPECT_EQ(mixed.sdmPaths, (std::vector<std::string>{"D:\\new/a/r1.sdm", "D:\\new/b/r2.sdm"}));
 }
@@ -268,8 +296,8 @@ TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
   dialogCalls.clear();
   dialogAnswers = {newRoot + "/sub/run1_3DMC.sdm"};
   const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, user);
-  EXPECT_EQ(logged, "Tessel>  MDM file " + mdmPath + ": studies moved from \"" + oldRoot + "\" to \"" + newRoot +
-                           "\", MDM file saved");
+  EXPECT_EQ(logged, "Tessel>  MDM file " + mdmPath + ": studies moved from \"" + oldRoot +
+                        "\" to \"" + newRoot + "\", MDM file saved");
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].path, newRoot + "/sub/run2_3DMC.sdm");
   EXPECT_EQ(runs[1].columns[0][3], 1.5f);
@@ -299,8 +327,8 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
   dialogAnswers = {root + "/new/s01/run1_3DMC.sdm"};
   EXPECT_THROW_MSG(loadDesignMatrices(mdmPath, user), IOError,
                    "MDM file " + mdmPath + ": study 2 (" + root +
-                       "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies from \"" + root +
-                       "/old/anna\" to \"" + root + "/new/s01\"");
+                       "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies from \"" +
+                       root + "/old/anna\" to \"" + root + "/new/s01\"");
   EXPECT_EQ(readFile(mdmPath), original);
   EXPECT_EQ(logged, "");
 
@@ -308,20 +336,22 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
   motionFile("study.v2/anna/run1_3DMC.sdm", 4);
   motionFile("study.v2\\bert\\run1_3DMC.sdm", 5);
   const std::string moved = dir.file("moved.mdm");
-  writeMdm(moved, {root + "/study.v1/anna/run1_3DMC.sdm", carl, root + "/study.v1\\bert\\run1_3DMC.sdm"},
-           {root + "/study.v1/anna/run1.fmr", root + "/keep/carl/run1.fmr", root + "/study.v1\\bert\\run1.fmr"});
+  writeMdm(moved,
+           {root + "/study.v1/anna/run1_3DMC.sdm", carl, root + "/study.v1\\bert\\run1_3DMC.sdm"},
+           {root + "/study.v1/anna/run1.fmr", root + "/keep/carl/run1.fmr",
+            root + "/study.v1\\bert\\run1.fmr"});
   dialogAnswers = {root + "/study.v2/anna/run1_3DMC.sdm"};
   const std::vector<SdmDocument> runs = loadDesignMatrices(moved, user);
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[1].path, carl);
   EXPECT_EQ(runs[2].path, root + "/study.v2\\bert\\run1_3DMC.sdm");
   EXPECT_EQ(runs[2].NrOfDataPoints.value, 5);
-  EXPECT_EQ(logged, "Tessel>  MDM file " + moved + ": studies moved from \"" + root + "/study.v1\" to \"" + root +
-                           "/study.v2\", MDM file saved");
+  EXPECT_EQ(logged, "Tessel>  MDM file " + moved + ": studies moved from \"" + root +
+                        "/study.v1\" to \"" + root + "/study.v2\", MDM file saved");
   const MdmDocument rewritten(moved);
-  EXPECT_EQ(rewritten.dataPaths,
-            (std::vector<std::string>{root + "/study.v2/anna/run1.fmr", root + "/keep/carl/run1.fmr",
-                                      root + "/study.v2\\bert\\run1.fmr"}));
+  EXPECT_EQ(rewritten.dataPaths, (std::vector<std::string>{root + "/study.v2/anna/run1.fmr",
+                                                           root + "/keep/carl/run1.fmr",
+                                                           root + "/study.v2\\bert\\run1.fmr"}));
 }
 
 // The chosen path may be as short as the file's name, not shorter; when the
@@ -332,7 +362,8 @@ TEST_F(MdmFiles, RelocationBoundaries) {
   motionFile("run1_3DMC.sdm", 3);
   motionFile("run2_3DMC.sdm", 3);
   const std::string mdmPath = dir.file("bare.mdm");
-  writeMdm(mdmPath, {root + "/gone/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
+  writeMdm(mdmPath, {root + "/gone/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"},
+           {"r1.fmr", "r2.fmr"});
   const std::string original = readFile(mdmPath);
   dialogAnswers = {"un1_3DMC.sdm"};
   EXPECT_FALSE(MdmDocument(mdmPath).relocateStudyPaths(user));
@@ -342,7 +373,8 @@ TEST_F(MdmFiles, RelocationBoundaries) {
   const std::vector<SdmDocument> runs = loadDesignMatrices(mdmPath, user);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].path, root + "/run2_3DMC.sdm");
-  EXPECT_EQ(MdmDocument(mdmPath).sdmPaths, (std::vector<std::string>{"run1_3DMC.sdm", "run2_3DMC.sdm"}));
+  EXPECT_EQ(MdmDocument(mdmPath).sdmPaths,
+            (std::vector<std::string>{"run1_3DMC.sdm", "run2_3DMC.sdm"}));
 
   const std::string partly = dir.file("partly.mdm");
   writeMdm(partly, {root + "/run1_3DMC.sdm", root + "/gone/run2_3DMC.sdm"}, {"r1.fmr", "r2.fmr"});
@@ -374,7 +406,8 @@ TEST_F(MdmFiles, RelativeStudiesAreFoundBesideTheMdm) {
 
   const std::string elsewhere = dir.file("elsewhere.mdm");
   writeMdm(elsewhere, {"run1_3DMC.sdm"}, {"run1.fmr"});
-  EXPECT_THROW_MSG(loadDesignMatrices(elsewhere, user), OpenFileError, "Failed opening for reading: run1_3DMC.sdm");
+  EXPECT_THROW_MSG(loadDesignMatrices(elsewhere, user), OpenFileError,
+                   "Failed opening for reading: run1_3DMC.sdm");
   EXPECT_EQ(dialogCalls.size(), 1u);
 }
 
@@ -411,7 +444,8 @@ TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {
   for (int k = 0; k < 5; ++k) five.addPredictor({0.0f}, "p", 0, 0, 0);
   five.writeToFile(dir.file("five.sdm"));
   EXPECT_THROW_MSG(loadDesignMatrices(dir.file("five.sdm"), user), IOError,
-                   "SDM file " + dir.file("five.sdm") + ": holds 5 predictors, the six motion parameters need 6");
+                   "SDM file " + dir.file("five.sdm") +
+                       ": holds 5 predictors, the six motion parameters need 6");
   SdmDocument shortColumn = single[0];
   shortColumn.columns[2].pop_back();
   EXPECT_THROW_MSG(requireMotionParameters(shortColumn), IOError,

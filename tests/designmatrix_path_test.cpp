@@ -33,10 +33,12 @@ TEST(PathFunctions, ExtensionEditsLookAtTheFileNameOnly) {
   EXPECT_EQ(stripExtension("C:\\my.data\\run1"), "C:\\my.data\\run1");
   EXPECT_EQ(stripExtension("C:/my.data\\run.1.sdm"), "C:/my.data\\run.1");
   EXPECT_EQ(stripExtension("run1"), "run1");
-  EXPECT_EQ(insertBeforeExtension("C:/data/run_3DMC.sdm", "_spikes"), "C:/data/run_3DMC_spikes.sdm");
+  EXPECT_EQ(insertBeforeExtension("C:/data/run_3DMC.sdm", "_spikes"),
+            "C:/data/run_3DMC_spikes.sdm");
   EXPECT_EQ(insertBeforeExtension("C:/data/run.1.sdm", "_t1"), "C:/data/run.1_t1.sdm");
   EXPECT_EQ(insertBeforeExtension("C:/my.data/run1", "_x"), "C:/my.data/run1_x");
-  EXPECT_EQ(insertBeforeExtension("C:\\my.data\\RUN1_3DMC.SDM", "_spikes"), "C:\\my.data\\RUN1_3DMC_spikes.SDM");
+  EXPECT_EQ(insertBeforeExtension("C:\\my.data\\RUN1_3DMC.SDM", "_spikes"),
+            "C:\\my.data\\RUN1_3DMC_spikes.SDM");
   EXPECT_EQ(insertBeforeExtension("C:/data/run1", "_spikes"), "C:/data/run1_spikes");
 }
 

@@ -28,7 +28,9 @@ std::string header(int predictors, int points) {
 }
 
 // Header, colours and names of a document with two predictors "A" and "B".
-std::string twoPredictors(int points) { return header(2, points) + "255 0 0   0 0 255\n\"A\" \"B\"\n"; }
+std::string twoPredictors(int points) {
+  return header(2, points) + "255 0 0   0 0 255\n\"A\" \"B\"\n";
+}
 
 class SdmFiles : public ::testing::Test {
  protected:
@@ -38,7 +40,9 @@ class SdmFiles : public ::testing::Test {
     return SdmDocument(file);
   }
 
-  std::string prefix(const std::string& name = "doc.sdm") { return "SDM file " + dir.file(name) + ": "; }
+  std::string prefix(const std::string& name = "doc.sdm") {
+    return "SDM file " + dir.file(name) + ": ";
+  }
 
   TempDir dir;
 };
@@ -81,7 +85,8 @@ TEST_F(SdmFiles, WritesTheFileFormatWithCrlfLineEnds) {
   signs.addPredictor({-0.0f}, "z", 0, 0, 0);
   signs.addPredictor({-1e-9f}, "t", 0, 0, 0);
   signs.addPredictor({1234.5f}, "l", 0, 0, 0);
-  EXPECT_EQ(written(signs).substr(written(signs).rfind("\"\r\n") + 3), "  -0.000000  -0.000000   1234.500000\r\n");
+  EXPECT_EQ(written(signs).substr(written(signs).rfind("\"\r\n") + 3),
+            "  -0.000000  -0.000000   1234.500000\r\n");
 
   // writeToFile writes the same bytes and takes the path.
   const std::string file = dir.file("out.sdm");
@@ -102,8 +107,9 @@ TEST_F(SdmFiles, ReadsTheHostsMotionFileExactly) {
       {-1.5e-07f, 0.0f, -0.0457031f, 2.5f, -0.000387509f, -0.000387509f},
       {1000000.0f, -3.25e+07f, 10.0f, -10.0f, 99.999f, -100.0f}};
   const std::string text = hostMotionSdmText(rows);
-  ASSERT_NE(text.find("   0.0310625-0.000387509   5.806e-05       -12.5           0     123.456\r\n"),
-            std::string::npos);
+  ASSERT_NE(
+      text.find("   0.0310625-0.000387509   5.806e-05       -12.5           0     123.456\r\n"),
+      std::string::npos);
   const SdmDocument motion = read(text, "run1_3DMC.sdm");
   ASSERT_EQ(motion.NrOfPredictors.value, 6);
   ASSERT_EQ(motion.NrOfDataPoints.value, 4);
@@ -126,16 +132,18 @@ TEST_F(SdmFiles, ReadsTheHostsMotionFileExactly) {
 // Bytes in memory read as the file holding them; the name given is the
 // document's path and names it in messages. Only the bytes given are read.
 TEST_F(SdmFiles, ParsesBytesInMemoryAsTheirFile) {
-  const std::string text = hostMotionSdmText({{0.5f, -0.25f, 0.125f, 1.5f, -2.0f, 0.75f},
-                                              {0.0310625f, -0.000387509f, 5.806e-05f, -12.5f, 3.0f, 123.456f},
-                                              {1.25f, 0.5f, -0.0457031f, 2.5f, -0.000387509f, -1.0f}});
+  const std::string text =
+      hostMotionSdmText({{0.5f, -0.25f, 0.125f, 1.5f, -2.0f, 0.75f},
+                         {0.0310625f, -0.000387509f, 5.806e-05f, -12.5f, 3.0f, 123.456f},
+                         {1.25f, 0.5f, -0.0457031f, 2.5f, -0.000387509f, -1.0f}});
   const SdmDocument parsed = SdmDocument::parse("\xEF\xBB\xBF" + text, "C:/runs/run1_3DMC.sdm");
   EXPECT_EQ(parsed.path, "C:/runs/run1_3DMC.sdm");
   EXPECT_EQ(written(parsed), written(read(text, "run1_3DMC.sdm")));
 
   const std::string rows = twoPredictors(2) + " 1.0  2.0\n 3.0  4.0\n";
-  EXPECT_THROW_MSG(SdmDocument::parse(std::string_view(rows).substr(0, rows.rfind(" 3.0")), "cut.sdm"), IOError,
-                   "SDM file cut.sdm: holds 1 data rows, the header announces 2");
+  EXPECT_THROW_MSG(
+      SdmDocument::parse(std::string_view(rows).substr(0, rows.rfind(" 3.0")), "cut.sdm"), IOError,
+      "SDM file cut.sdm: holds 1 data rows, the header announces 2");
 }
 
 TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {
@@ -160,8 +168,10 @@ TEST_F(SdmFiles, DataRowsSplitIntoNumbers) {
 
 TEST_F(SdmFiles, MalformedDataRowsNameTheFileAndTheRow) {
   const std::string p = prefix();
-  EXPECT_THROW_MSG(read(twoPredictors(3) + " 1.0  2.0\n 1.0\n"), IOError, p + "data row 2 holds 1 values, expected 2");
-  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n1 2 3\n"), IOError, p + "data row 2 holds 3 values, expected 2");
+  EXPECT_THROW_MSG(read(twoPredictors(3) + " 1.0  2.0\n 1.0\n"), IOError,
+                   p + "data row 2 holds 1 values, expected 2");
+  EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n1 2 3\n"), IOError,
+                   p + "data row 2 holds 3 values, expected 2");
   EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  abc\n"), IOError,
                    p + "data row 1 holds \"abc\", which is not a number");
   EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  0.5x\n"), IOError,
@@ -176,8 +186,9 @@ TEST_F(SdmFiles, MalformedDataRowsNameTheFileAndTheRow) {
                    p + "data row 2 holds \".\", which is not a number");
   EXPECT_THROW_MSG(read(twoPredictors(2) + " 1.0  2.0\n 1e39  0\n"), IOError,
                    p + "data row 2 holds \"1e39\", which is outside the float range");
-  EXPECT_THROW_MSG(read(twoPredictors(1) + " 1.0  " + std::string(50, 'x') + "\n"), IOError,
-                   p + "data row 1 holds \"" + std::string(40, 'x') + "...\", which is not a number");
+  EXPECT_THROW_MSG(
+      read(twoPredictors(1) + " 1.0  " + std::string(50, 'x') + "\n"), IOError,
+      p + "data row 1 holds \"" + std::string(40, 'x') + "...\", which is not a number");
   // Too few rows; blank lines between rows do not count; rows after the
   // announced count are never looked at.
   EXPECT_THROW_MSG(read(twoPredictors(3) + " 1.0  2.0\n\n   \n 3.0  4.0\n"), IOError,
@@ -225,8 +236,8 @@ TEST_F(SdmFiles, BrokenHeadersNameTheFileAndTheKey) {
                    p + "missing header key NrOfPredictors");
   EXPECT_THROW_MSG(read("NrOfPredictors: 1\nFirstConfoundPredictor: 1\n"), IOError,
                    p + "missing header key NrOfDataPoints");
-  EXPECT_THROW_MSG(read("NrOfPredictors: x\nNrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"), IOError,
-                   p + "value of NrOfPredictors cannot be read as an integer");
+  EXPECT_THROW_MSG(read("NrOfPredictors: x\nNrOfDataPoints: 1\nFirstConfoundPredictor: 1\n"),
+                   IOError, p + "value of NrOfPredictors cannot be read as an integer");
   EXPECT_THROW_MSG(read("NrOfPredictors: 99999999999\n"), IOError,
                    p + "value of NrOfPredictors cannot be read as an integer");
   EXPECT_THROW_MSG(read("NrOfPredictors: 1\nIncludesConstant: 2\n"), IOError,
@@ -270,7 +281,8 @@ TEST_F(SdmFiles, ColoursAndNamesDefaultAndMayShareALine) {
 
   // Colours ending mid-line: the rest of that line holds no quote, so the
   // names come from the next line.
-  const SdmDocument nextLine = read(header(2, 1) + "-1 2 3 40000 5 6   \n\"x\" \"y\" \"z\"\n 1  2\n");
+  const SdmDocument nextLine =
+      read(header(2, 1) + "-1 2 3 40000 5 6   \n\"x\" \"y\" \"z\"\n 1  2\n");
   EXPECT_EQ(nextLine.red, (std::vector<int>{-1, 40000}));
   EXPECT_EQ(nextLine.names, (std::vector<std::string>{"x", "y"}));
 
@@ -295,17 +307,18 @@ TEST_F(SdmFiles, EditingKeepsTheInvariant) {
   document.IncludesConstant.value = true;
   document.FileVersion.width = 3;
   document.clearPredictors();
-  EXPECT_EQ(written(document),
-            "FileVersion: 1\r\n\r\n"
-            "NrOfPredictors:         0\r\n"
-            "NrOfDataPoints:         100\r\n"
-            "IncludesConstant:       0\r\n"
-            "FirstConfoundPredictor: 1\r\n\r\n\r\n\r\n" +
-                [] {
-                  std::string rows;
-                  for (int i = 0; i < 100; ++i) rows += "\r\n";
-                  return rows;
-                }());
+  EXPECT_EQ(
+      written(document),
+      "FileVersion: 1\r\n\r\n"
+      "NrOfPredictors:         0\r\n"
+      "NrOfDataPoints:         100\r\n"
+      "IncludesConstant:       0\r\n"
+      "FirstConfoundPredictor: 1\r\n\r\n\r\n\r\n" +
+          [] {
+            std::string rows;
+            for (int i = 0; i < 100; ++i) rows += "\r\n";
+            return rows;
+          }());
   const SdmDocument back = read(written(document));
   EXPECT_EQ(back.NrOfDataPoints.value, 100);
   EXPECT_EQ(written(back), written(document));
@@ -334,7 +347,9 @@ std::vector<std::string> words(const std::string& line) {
 
 TEST_F(SdmFiles, RandomDocumentsRoundTrip) {
   std::mt19937 random(20240611);
-  auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  auto uniform = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
   for (int round = 0; round < 200; ++round) {
     SdmDocument document;
     document.NrOfDataPoints.value = uniform(0, 12);
@@ -353,7 +368,10 @@ TEST_F(SdmFiles, RandomDocumentsRoundTrip) {
       std::vector<float> column;
       for (int i = 0; i < document.NrOfDataPoints.value; ++i) {
         const int scale = uniform(0, 3);
-        const float magnitude = scale == 0 ? 1.0f : scale == 1 ? 15.0f : scale == 2 ? 1e-5f : 900.0f;
+        const float magnitude = scale == 0   ? 1.0f
+                                : scale == 1 ? 15.0f
+                                : scale == 2 ? 1e-5f
+                                             : 900.0f;
         column.push_back(std::uniform_real_distribution<float>(-magnitude, magnitude)(random));
       }
       std::string name;
@@ -373,7 +391,8 @@ TEST_F(SdmFiles, RandomDocumentsRoundTrip) {
     EXPECT_EQ(back.blue, document.blue);
     EXPECT_EQ(back.FirstConfoundPredictor.value, document.FirstConfoundPredictor.value);
     EXPECT_EQ(back.IncludesConstant.present, document.IncludesConstant.present);
-    EXPECT_EQ(back.FileVersion.value, document.FileVersion.present ? document.FileVersion.value : -1);
+    EXPECT_EQ(back.FileVersion.value,
+              document.FileVersion.present ? document.FileVersion.value : -1);
     for (int k = 0; k < predictors; ++k) {
       for (int i = 0; i < document.NrOfDataPoints.value; ++i) {
         EXPECT_EQ(back.columns[k][i], toSixDecimals(document.columns[k][i])) << "round " << round;
@@ -402,7 +421,8 @@ TEST_F(SdmFiles, RandomDocumentsRoundTrip) {
 
 // Readers must turn every damaged file into a document or an IOError that
 // names the file; anything else (a crash, a length error) is a fault.
-void expectDocumentOrRefusal(std::string_view bytes, const std::string& file, const std::string& what) {
+void expectDocumentOrRefusal(std::string_view bytes, const std::string& file,
+                             const std::string& what) {
   try {
     const SdmDocument document = SdmDocument::parse(bytes, file);
     const auto n = static_cast<std::size_t>(document.NrOfPredictors.value);
@@ -415,7 +435,8 @@ void expectDocumentOrRefusal(std::string_view bytes, const std::string& file, co
     std::ostringstream again;
     document.write(again);
   } catch (const IOError& error) {
-    ASSERT_NE(std::string(error.what()).find(file), std::string::npos) << what << ": " << error.what();
+    ASSERT_NE(std::string(error.what()).find(file), std::string::npos)
+        << what << ": " << error.what();
   }
 }
 
@@ -458,12 +479,14 @@ TEST_F(SdmFiles, FailedWritesLeaveTheExistingFileAlone) {
   std::filesystem::create_directory(folder);
   const std::string below = file + "/inner.sdm";
   for (const std::string& target : {folder, below}) {
-    EXPECT_THROW_MSG(document.writeToFile(target), std::runtime_error, "Cannot Create file: " + target);
+    EXPECT_THROW_MSG(document.writeToFile(target), std::runtime_error,
+                     "Cannot Create file: " + target);
   }
   EXPECT_EQ(readFile(file), "previous content\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++entries;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    ++entries;
   EXPECT_EQ(entries, 2u);
 }
 

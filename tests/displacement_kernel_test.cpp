@@ -33,8 +33,8 @@ SdmDocument randomMotion(std::mt19937& g, std::size_t volumes) {
   for (std::size_t j = 0; j < volumes; ++j) {
     // Mostly small head motion, now and then a large turn.
     const float turn = g() % 8 == 0 ? 180.0f : 4.0f;
-    rows.push_back({uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -turn, turn),
-                    uniform(g, -turn, turn), uniform(g, -turn, turn)});
+    rows.push_back({uniform(g, -3, 3), uniform(g, -3, 3), uniform(g, -3, 3),
+                    uniform(g, -turn, turn), uniform(g, -turn, turn), uniform(g, -turn, turn)});
   }
   return motionSdmOf(rows, kRun);
 }
@@ -57,7 +57,8 @@ TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
   int compared = 0;
   for (int trial = 0; trial < 40; ++trial) {
     // Up to 40 x 17 x 9 voxels: several tiles, and grids smaller than one.
-    const Dim3 dims{static_cast<std::int32_t>(1 + g() % 40), static_cast<std::int32_t>(1 + g() % 17),
+    const Dim3 dims{static_cast<std::int32_t>(1 + g() % 40),
+                    static_cast<std::int32_t>(1 + g() % 17),
                     static_cast<std::int32_t>(1 + g() % 9)};
     const float extent[3] = {static_cast<float>(dims.x) * uniform(g, 0.5f, 4.0f),
                              static_cast<float>(dims.y) * uniform(g, 0.5f, 4.0f),
@@ -84,10 +85,11 @@ TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
       const DisplacementMaps expected = referenceDisplacement(mask, dims, extent, motion);
       for (const KernelInstructions set : instructionSets()) {
         for (const unsigned threads : {1u, 2u, 5u}) {
-          EXPECT_TRUE(sameBits(computeDisplacement(mask, dims, extent, motion, {set, threads}), expected))
-              << "trial " << trial << ", grid " << dims.x << " x " << dims.y << " x " << dims.z << ", "
-              << mask.size() << " masked voxels, instructions " << static_cast<int>(set) << ", "
-              << threads << " threads";
+          EXPECT_TRUE(
+              sameBits(computeDisplacement(mask, dims, extent, motion, {set, threads}), expected))
+              << "trial " << trial << ", grid " << dims.x << " x " << dims.y << " x " << dims.z
+              << ", " << mask.size() << " masked voxels, instructions " << static_cast<int>(set)
+              << ", " << threads << " threads";
           ++compared;
         }
       }
@@ -100,8 +102,9 @@ TEST(DisplacementKernel, AskingForAvx2WithoutItIsRefused) {
   if (cpuHasAvx2()) GTEST_SKIP() << "this CPU has AVX2";
   const float extent[3] = {1.0f, 1.0f, 1.0f};
   const SdmDocument still = motionSdmOf({{0, 0, 0, 0, 0, 0}}, kRun);
-  EXPECT_THROW_MSG(computeDisplacement({0}, Dim3{1, 1, 1}, extent, still, {KernelInstructions::avx2, 1}),
-                   std::invalid_argument, "the AVX2 version of the displacement kernel needs a CPU with AVX2");
+  EXPECT_THROW_MSG(
+      computeDisplacement({0}, Dim3{1, 1, 1}, extent, still, {KernelInstructions::avx2, 1}),
+      std::invalid_argument, "the AVX2 version of the displacement kernel needs a CPU with AVX2");
 }
 
 TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
@@ -129,7 +132,8 @@ TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
           EXPECT_EQ(maps.meanRelative[v], 0.0f);
           continue;
         }
-        const Vec3d centre{(x + 0.5) * size[0] - 7.5, (y + 0.5) * size[1] - 7.0, (z + 0.5) * size[2] - 5.25};
+        const Vec3d centre{(x + 0.5) * size[0] - 7.5, (y + 0.5) * size[1] - 7.0,
+                           (z + 0.5) * size[2] - 5.25};
         double maxA = 0, sumA = 0, maxR = 0, sumR = 0, maxX = 0, maxY = 0, maxZ = 0;
         Vec3d previous = centre;
         for (const auto& row : rows) {
@@ -164,7 +168,8 @@ TEST(DisplacementKernel, TranslationAndSingleVolume) {
   const Dim3 dims{3, 2, 2};
   const float extent[3] = {6.0f, 4.0f, 4.0f};
   const std::vector<std::int32_t> mask{0, 5, 11};
-  const SdmDocument shifted = motionSdmOf({{2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}}, kRun);
+  const SdmDocument shifted =
+      motionSdmOf({{2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}}, kRun);
   const DisplacementMaps maps = computeDisplacement(mask, dims, extent, shifted);
   for (const std::int32_t v : mask) {
     const auto i = static_cast<std::size_t>(v);
@@ -184,7 +189,8 @@ TEST(DisplacementKernel, TranslationAndSingleVolume) {
   EXPECT_EQ(one.meanRelative[5], 5.0f);
   EXPECT_EQ(one.maxAbsoluteZ[5], 4.0f);
 
-  const DisplacementMaps none = computeDisplacement({}, dims, extent, motionSdmOf({{1, 1, 1, 9, 9, 9}}, kRun));
+  const DisplacementMaps none =
+      computeDisplacement({}, dims, extent, motionSdmOf({{1, 1, 1, 9, 9, 9}}, kRun));
   EXPECT_EQ(*std::max_element(none.maxAbsolute.data(), none.maxAbsolute.data() + 12), 0.0f);
 }
 
@@ -193,12 +199,14 @@ TEST(DisplacementKernel, RefusesWhatItCannotMeasure) {
   const float extent[3] = {2.0f, 2.0f, 1.0f};
   EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, motionSdmOf({}, kRun)), IOError,
                    "SDM file C:/data/run1_3DMC.sdm: holds no data points, nothing to measure");
-  EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, motionSdmOf({{0, 0, 0, 0, 0}}, kRun, 5)), IOError,
-                   "SDM file C:/data/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
+  EXPECT_THROW_MSG(
+      computeDisplacement({0}, dims, extent, motionSdmOf({{0, 0, 0, 0, 0}}, kRun, 5)), IOError,
+      "SDM file C:/data/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
   SdmDocument shortColumn = motionSdmOf({{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, kRun);
   shortColumn.columns[3].pop_back();
-  EXPECT_THROW_MSG(computeDisplacement({0}, dims, extent, shortColumn), IOError,
-                   "SDM file C:/data/run1_3DMC.sdm: predictor 4 holds 1 values, NrOfDataPoints is 2");
+  EXPECT_THROW_MSG(
+      computeDisplacement({0}, dims, extent, shortColumn), IOError,
+      "SDM file C:/data/run1_3DMC.sdm: predictor 4 holds 1 values, NrOfDataPoints is 2");
   const SdmDocument good = motionSdmOf({{0, 0, 0, 0, 0, 0}}, kRun);
   EXPECT_THROW_MSG(computeDisplacement({0, 4}, dims, extent, good), std::invalid_argument,
                    "voxel mask index 4 is out of order or outside a grid of 4 voxels");

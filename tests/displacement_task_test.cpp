@@ -29,10 +29,10 @@
 namespace tsl::testing {
 namespace {
 
+using test::RecordingHost;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using test::RecordingHost;
 
 // Odd sizes on every axis, and voxels of 3.5 x 3 x 4 mm (slices 3.5 mm thick
 // with a gap of 0.5 mm), so that a swapped axis or voxel size shows.
@@ -43,7 +43,8 @@ const char* const kSizeLine = "Tessel>  FMR size voxels: 5 x 3 x 3";
 const char* const kSavingLine = "Tessel>  Saving Maps";
 
 std::string startLine(int volumes) {
-  return "Tessel>  Start calculating voxel specific motion in " + std::to_string(volumes) + " volumes";
+  return "Tessel>  Start calculating voxel specific motion in " + std::to_string(volumes) +
+         " volumes";
 }
 
 // A measure: the switch that selects it, its file suffix and where the
@@ -62,8 +63,9 @@ const std::array<MapKind, 7> kExportOrder = {{
     {"map_max_abs_y", "_MaxAbsoluteY.map", &DisplacementMaps::maxAbsoluteY},
     {"map_max_abs_z", "_MaxAbsoluteZ.map", &DisplacementMaps::maxAbsoluteZ},
 }};
-const std::vector<std::string> kAllMaps = {"map_max_abs",   "map_mean_abs",  "map_max_rel",  "map_mean_rel",
-                                           "map_max_abs_x", "map_max_abs_y", "map_max_abs_z"};
+const std::vector<std::string> kAllMaps = {"map_max_abs",  "map_mean_abs",  "map_max_rel",
+                                           "map_mean_rel", "map_max_abs_x", "map_max_abs_y",
+                                           "map_max_abs_z"};
 
 int indexOf(int x, int y, int z) { return (z * kGrid.y + y) * kGrid.x + x; }
 
@@ -100,12 +102,15 @@ std::vector<MotionRow> driftingMotion(int volumes, float scale = 1.0f) {
   for (int t = 0; t < volumes; ++t) {
     const float f = static_cast<float>(t) * scale;
     const float jump = t >= volumes / 2 ? 0.75f * scale : 0.0f;
-    rows.push_back({0.125f * f + jump, -0.0625f * f, 0.03125f * f, 0.25f * f, -0.1875f * f - jump, 0.15625f * f});
+    rows.push_back({0.125f * f + jump, -0.0625f * f, 0.03125f * f, 0.25f * f, -0.1875f * f - jump,
+                    0.15625f * f});
   }
   return rows;
 }
 
-std::vector<float> valuesOf(const Volume& volume) { return {volume.data(), volume.data() + volume.size()}; }
+std::vector<float> valuesOf(const Volume& volume) {
+  return {volume.data(), volume.data() + volume.size()};
+}
 
 std::vector<std::string> savedPaths(const RecordingHost& host) {
   std::vector<std::string> paths;
@@ -129,8 +134,9 @@ class DisplacementTask : public ::testing::Test {
     layout.sliceThickness = 3.5f;
     layout.sliceGap = 0.5f;
     writeFmrHeader(dir.file(name + ".fmr"), layout);
-    writeStc(dir.file(name + ".stc"), kGrid.x, kGrid.y, kGrid.z, volumes,
-             [float32](int x, int y, int z, int t) { return intensity(x, y, z, t, float32); }, float32);
+    writeStc(
+        dir.file(name + ".stc"), kGrid.x, kGrid.y, kGrid.z, volumes,
+        [float32](int x, int y, int z, int t) { return intensity(x, y, z, t, float32); }, float32);
     return {dir.file(name + ".fmr"), volumes, kGrid, kVoxelMm};
   }
 
@@ -152,8 +158,10 @@ class DisplacementTask : public ::testing::Test {
   }
 
   // The seven measures of the motion file on the current run's grid.
-  static DisplacementMaps expectedMaps(const std::string& motion, const std::vector<std::int32_t>& mask) {
-    const float extent[3] = {static_cast<float>(kGrid.x) * kVoxelMm[0], static_cast<float>(kGrid.y) * kVoxelMm[1],
+  static DisplacementMaps expectedMaps(const std::string& motion,
+                                       const std::vector<std::int32_t>& mask) {
+    const float extent[3] = {static_cast<float>(kGrid.x) * kVoxelMm[0],
+                             static_cast<float>(kGrid.y) * kVoxelMm[1],
                              static_cast<float>(kGrid.z) * kVoxelMm[2]};
     return referenceDisplacement(mask, kGrid, extent, SdmDocument(motion));
   }
@@ -172,9 +180,9 @@ TEST_F(DisplacementTask, DriftingMotionGivesTheWholeGridMapsInTheFixedOrder) {
     computeDisplacementMaps(host);
 
     EXPECT_THAT(host.parametersRead,
-                ElementsAre("fmr_threshold", "map_max_abs", "map_mean_abs", "map_max_rel", "map_mean_rel",
-                            "map_max_abs_x", "map_max_abs_y", "map_max_abs_z", "plot_regular", "plot_detrended",
-                            "sdmfile"));
+                ElementsAre("fmr_threshold", "map_max_abs", "map_mean_abs", "map_max_rel",
+                            "map_mean_rel", "map_max_abs_x", "map_max_abs_y", "map_max_abs_z",
+                            "plot_regular", "plot_detrended", "sdmfile"));
     std::vector<std::string> calls = {"log " + std::string(kSizeLine), "log " + startLine(kVolumes),
                                       "log " + std::string(kSavingLine)};
     for (std::size_t m = 0; m < kExportOrder.size(); ++m) {
@@ -249,8 +257,9 @@ TEST_F(DisplacementTask, PlotsOnRequest) {
   both.set("plot_regular", 1);
   both.set("plot_detrended", 1);
   computeDisplacementMaps(both);
-  EXPECT_THAT(both.calls, ElementsAre("log " + std::string(kSizeLine), "plot " + plain, "plot " + detrendedTitle,
-                                      "log " + startLine(5), "log " + std::string(kSavingLine), "map 1",
+  EXPECT_THAT(both.calls, ElementsAre("log " + std::string(kSizeLine), "plot " + plain,
+                                      "plot " + detrendedTitle, "log " + startLine(5),
+                                      "log " + std::string(kSavingLine), "map 1",
                                       "save " + dir.file("run1_3DMC_MaxAbsolute.map")));
   ASSERT_EQ(both.plots.size(), 2u);
   const RecordingHost::Plot& regular = both.plots[0];
@@ -258,7 +267,8 @@ TEST_F(DisplacementTask, PlotsOnRequest) {
   EXPECT_EQ(regular.columns, document.columns);
   ASSERT_EQ(regular.colours.size(), 6u);
   for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(regular.colours[i], (std::array<int, 3>{document.red[i], document.green[i], document.blue[i]}));
+    EXPECT_EQ(regular.colours[i],
+              (std::array<int, 3>{document.red[i], document.green[i], document.blue[i]}));
   }
 
   // The six parameters detrended, and the displacement series as it is.
@@ -266,7 +276,8 @@ TEST_F(DisplacementTask, PlotsOnRequest) {
   EXPECT_THAT(detrended.names,
               ElementsAre("Translation X [mm] detrended", "Translation Y [mm] detrended",
                           "Translation Z [mm] detrended", "Rotation X [deg] detrended",
-                          "Rotation Y [deg] detrended", "Rotation Z [deg] detrended", "relative RMS displacement"));
+                          "Rotation Y [deg] detrended", "Rotation Z [deg] detrended",
+                          "relative RMS displacement"));
   SdmDocument expected = document;
   detrendPredictors(expected);
   expected.columns.push_back(relativeRmsDisplacement(document));
@@ -292,7 +303,8 @@ TEST_F(DisplacementTask, MultiStudyFileMeasuresEveryRunOnTheCurrentRun) {
   const std::vector<std::string> motions = {writeMotion("s1_3DMC.sdm", driftingMotion(3, 1.0f)),
                                             writeMotion("my.data/s2_3DMC", driftingMotion(1, 2.0f)),
                                             writeMotion("s3.v2_3DMC.SDM", driftingMotion(6, 0.5f))};
-  const std::vector<std::string> bases = {dir.file("s1_3DMC"), dir.file("my.data/s2_3DMC"), dir.file("s3.v2_3DMC")};
+  const std::vector<std::string> bases = {dir.file("s1_3DMC"), dir.file("my.data/s2_3DMC"),
+                                          dir.file("s3.v2_3DMC")};
   writeMdm(dir.file("study_3DMC.mdm"), motions, {run.path, run.path, run.path});
   RecordingHost host = hostFor(run, dir.file("study_3DMC.mdm"), {"map_mean_rel", "map_max_abs"});
   host.set("plot_regular", 1);
@@ -335,16 +347,18 @@ TEST_F(DisplacementTask, RefusalsNameTheFileAndAddNothing) {
     EXPECT_TRUE(host.saves.empty());
     EXPECT_TRUE(host.plots.empty());
   };
-  const std::vector<std::string> all = {"map_max_abs", "map_mean_rel", "plot_regular", "plot_detrended"};
+  const std::vector<std::string> all = {"map_max_abs", "map_mean_rel", "plot_regular",
+                                        "plot_detrended"};
 
   // The host's record of the run has another grid than its data.
   CurrentRun swapped = run;
   swapped.dims = Dim3{3, 5, 3};
   RecordingHost host = hostFor(swapped, motion, all);
-  EXPECT_THROW_MSG(computeDisplacementMaps(host), IOError,
-                   "FMR file " + run.path +
-                       ": its voxel data have a grid of 5 x 3 x 3 voxels, but the host's record of the run has "
-                       "3 x 5 x 3");
+  EXPECT_THROW_MSG(
+      computeDisplacementMaps(host), IOError,
+      "FMR file " + run.path +
+          ": its voxel data have a grid of 5 x 3 x 3 voxels, but the host's record of the run has "
+          "3 x 5 x 3");
   expectNothingAdded(host, {"Tessel>  FMR size voxels: 3 x 5 x 3"});
 
   const CurrentRun empty = writeRun("run0", 0, false);
@@ -356,20 +370,23 @@ TEST_F(DisplacementTask, RefusalsNameTheFileAndAddNothing) {
   const std::string stc = dir.file("run1.stc");
   writeFile(stc, std::string(10, '\0'));
   host = hostFor(run, motion, all);
-  EXPECT_THROW_MSG(computeDisplacementMaps(host), IOError,
-                   "STC file " + stc + " holds 10 bytes, but its header " + run.path +
-                       " announces 180 bytes (3 slices x 2 volumes x 3 rows x 5 columns x 2 bytes)");
+  EXPECT_THROW_MSG(
+      computeDisplacementMaps(host), IOError,
+      "STC file " + stc + " holds 10 bytes, but its header " + run.path +
+          " announces 180 bytes (3 slices x 2 volumes x 3 rows x 5 columns x 2 bytes)");
   expectNothingAdded(host, {kSizeLine});
   std::filesystem::remove(stc);
   host = hostFor(run, motion, all);
-  EXPECT_THROW_MSG(computeDisplacementMaps(host), OpenFileError, "Failed opening STC for reading: " + stc);
+  EXPECT_THROW_MSG(computeDisplacementMaps(host), OpenFileError,
+                   "Failed opening STC for reading: " + stc);
   expectNothingAdded(host, {kSizeLine});
   writeRun("run1", 2, false);
 
   // Motion files that cannot drive the measures, refused before the run is read.
   const std::string missing = dir.file("gone_3DMC.sdm");
   host = hostFor(run, missing, all);
-  EXPECT_THROW_MSG(computeDisplacementMaps(host), OpenFileError, "Failed opening for reading: " + missing);
+  EXPECT_THROW_MSG(computeDisplacementMaps(host), OpenFileError,
+                   "Failed opening for reading: " + missing);
   expectNothingAdded(host, {});
 
   const std::string noPoints = writeMotion("none_3DMC.sdm", {});
@@ -386,13 +403,15 @@ TEST_F(DisplacementTask, RefusalsNameTheFileAndAddNothing) {
   five.writeToFile(dir.file("five_3DMC.sdm"));
   host = hostFor(run, dir.file("five_3DMC.sdm"), all);
   EXPECT_THROW_MSG(computeDisplacementMaps(host), IOError,
-                   "SDM file " + dir.file("five_3DMC.sdm") + ": holds 5 predictors, the six motion parameters need 6");
+                   "SDM file " + dir.file("five_3DMC.sdm") +
+                       ": holds 5 predictors, the six motion parameters need 6");
   expectNothingAdded(host, {});
 
   // One volume cannot be detrended: refused for the detrended plot only, and
   // for every run of a study list before the first is plotted.
   const std::string single = writeMotion("one_3DMC.sdm", driftingMotion(1));
-  const std::string tooShort = "SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
+  const std::string tooShort =
+      "SDM file " + single + ": holds 1 data point, a detrended series needs at least 2";
   host = hostFor(run, single, all);
   EXPECT_THROW_MSG(computeDisplacementMaps(host), IOError, tooShort);
   expectNothingAdded(host, {});

@@ -42,12 +42,13 @@ TEST(ConfoundTaskEndToEnd, WritesEveryOutputLogsAndPlots) {
   writeHostMotionSdm(sdm, handRows());
   const std::string plots = dir.file("plots");
   fs::create_directories(plots);
-  std::vector<std::string> options = {"--document-type", "1", "--plots", plots, "--param",
-                                      "spike_threshold=0.5", "--param", "sdmfile=" + sdm};
-  for (const char* name : {"create_detrended", "create_derivative", "create_spikes",
-                           "create_squared", "create_delayed1", "create_delayed1sq",
-                           "create_delayed2", "create_delayed2sq", "plot_regular",
-                           "plot_detrended"}) {
+  std::vector<std::string> options = {
+      "--document-type",     "1",       "--plots",       plots, "--param",
+      "spike_threshold=0.5", "--param", "sdmfile=" + sdm};
+  for (const char* name :
+       {"create_detrended", "create_derivative", "create_spikes", "create_squared",
+        "create_delayed1", "create_delayed1sq", "create_delayed2", "create_delayed2sq",
+        "plot_regular", "plot_detrended"}) {
     options.push_back("--param");
     options.push_back(std::string(name) + "=1");
   }
@@ -111,10 +112,13 @@ TEST(ConfoundTaskEndToEnd, WritesEveryOutputLogsAndPlots) {
       }
       const HostCall& colour = *calls[c++];
       EXPECT_EQ(colour.call, "zrSetPlotLineSizeAndColor");
-      const std::vector<double> args = {handle, static_cast<double>(i), 2,
+      const std::vector<double> args = {handle,
+                                        static_cast<double>(i),
+                                        2,
                                         static_cast<double>(rgb[i][0]),
                                         static_cast<double>(rgb[i][1]),
-                                        static_cast<double>(rgb[i][2]), 0};
+                                        static_cast<double>(rgb[i][2]),
+                                        0};
       for (std::size_t a = 0; a < args.size(); ++a) {
         EXPECT_EQ(colour.number(a), args[a]) << colour.line;
       }

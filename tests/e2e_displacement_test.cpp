@@ -30,12 +30,13 @@ using ::testing::ElementsAreArray;
 
 const char* const kSizeLine = "Tessel>  FMR size voxels: 4 x 3 x 2";
 const char* const kSavingLine = "Tessel>  Saving Maps";
-const std::vector<std::string> kAllMaps = {"map_max_abs",   "map_mean_abs",  "map_max_rel",  "map_mean_rel",
-                                           "map_max_abs_x", "map_max_abs_y", "map_max_abs_z"};
+const std::vector<std::string> kAllMaps = {"map_max_abs",  "map_mean_abs",  "map_max_rel",
+                                           "map_mean_rel", "map_max_abs_x", "map_max_abs_y",
+                                           "map_max_abs_z"};
 // The suffixes in the order of the exports.
-const std::vector<std::string> kSuffixes = {"_MaxAbsolute.map",  "_MeanAbsolute.map",  "_MeanRelative.map",
-                                            "_MaxRelative.map",  "_MaxAbsoluteX.map",  "_MaxAbsoluteY.map",
-                                            "_MaxAbsoluteZ.map"};
+const std::vector<std::string> kSuffixes = {
+    "_MaxAbsolute.map",  "_MeanAbsolute.map", "_MeanRelative.map", "_MaxRelative.map",
+    "_MaxAbsoluteX.map", "_MaxAbsoluteY.map", "_MaxAbsoluteZ.map"};
 
 constexpr int kX = 4, kY = 3, kZ = 2;
 constexpr float kVoxelMm = 2.0f;
@@ -63,7 +64,8 @@ struct Nifti {
 
   std::vector<float> map(int index) const {
     const auto size = static_cast<std::size_t>(dim[1] * dim[2] * dim[3]);
-    const auto first = data.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(index));
+    const auto first =
+        data.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(index));
     return {first, first + static_cast<std::ptrdiff_t>(size)};
   }
 };
@@ -137,8 +139,9 @@ class DisplacementTask : public ::testing::Test {
   SimulatorRun runTask(const std::string& fmr, const std::string& motion,
                        const std::vector<std::string>& maps, float threshold = kThreshold,
                        std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--fmr", fmr, "--param", "sdmfile=" + motion, "--param",
-                                     "fmr_threshold=" + std::to_string(threshold)};
+    std::vector<std::string> args = {"--fmr",   fmr,
+                                     "--param", "sdmfile=" + motion,
+                                     "--param", "fmr_threshold=" + std::to_string(threshold)};
     for (const std::string& map : maps) {
       args.push_back("--param");
       args.push_back(map + "=1");
@@ -161,13 +164,15 @@ class DisplacementTask : public ::testing::Test {
   static std::vector<std::string> taskLines(const SimulatorRun& run) {
     std::vector<std::string> lines;
     for (const std::string& text : run.logTexts()) {
-      if (text.rfind("Tessel>  ", 0) == 0 && text.find('\n') == std::string::npos) lines.push_back(text);
+      if (text.rfind("Tessel>  ", 0) == 0 && text.find('\n') == std::string::npos)
+        lines.push_back(text);
     }
     return lines;
   }
 
   static std::string startLine(int volumes) {
-    return "Tessel>  Start calculating voxel specific motion in " + std::to_string(volumes) + " volumes";
+    return "Tessel>  Start calculating voxel specific motion in " + std::to_string(volumes) +
+           " volumes";
   }
 
   TempDir dir;
@@ -178,20 +183,21 @@ class DisplacementTask : public ::testing::Test {
 // map and both plots.
 TEST_F(DisplacementTask, OrdinaryRun) {
   const std::vector<MotionRow> rows = {
-      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f},   {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
-      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},      {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
+      {0.125f, -0.25f, 0.0625f, 0.5f, -0.75f, 0.25f}, {0.375f, -0.5f, 0.25f, 1.25f, -1.5f, 0.75f},
+      {0.5f, -0.875f, 0.375f, 2.0f, -2.25f, 1.5f},    {0.875f, -1.0f, 0.625f, 2.5f, -3.0f, 2.0f},
       {1.0f, -1.375f, 0.75f, 3.25f, -3.5f, 2.75f},
   };
   const std::string fmr = writeRun("run1", 3, true, intensity, {3.5f, 3.0f, 3.5f, 0.5f});
   const std::string motion = writeMotion("run1_3DMC.sdm", rows);
-  const SimulatorRun run =
-      runTask(fmr, motion, kAllMaps, kThreshold, {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
+  const SimulatorRun run = runTask(fmr, motion, kAllMaps, kThreshold,
+                                   {"--param", "plot_regular=1", "--param", "plot_detrended=1"});
   EXPECT_THAT(run.messages(), ElementsAre()) << run.describe();
   EXPECT_THAT(taskLines(run), ElementsAre(kSizeLine, startLine(5), kSavingLine));
 
   std::vector<std::string> titles;
   for (const HostCall* call : run.calls("zrSetPlotTitle")) titles.push_back(call->text(1));
-  EXPECT_THAT(titles, ElementsAre("run1_3DMC.sdm", "run1_3DMC.sdm detrended  + relative RMS displacement"));
+  EXPECT_THAT(titles,
+              ElementsAre("run1_3DMC.sdm", "run1_3DMC.sdm detrended  + relative RMS displacement"));
   // The detrended plot has the six parameters and the displacement series.
   EXPECT_EQ(run.calls("zrAddLineToPlot").size(), 5u + 6u);
 
@@ -202,8 +208,8 @@ TEST_F(DisplacementTask, OrdinaryRun) {
   EXPECT_EQ(run.calls("zrCreateMAPForCurrentFMR").size(), 7u);
 
   const float extent[3] = {kX * 3.5f, kY * 3.0f, kZ * 4.0f};
-  const DisplacementMaps expected = referenceDisplacement(checkerboardMask(), Dim3{kX, kY, kZ}, extent,
-                                                          SdmDocument(motion));
+  const DisplacementMaps expected =
+      referenceDisplacement(checkerboardMask(), Dim3{kX, kY, kZ}, extent, SdmDocument(motion));
   const std::vector<const Volume*> inExportOrder = {
       &expected.maxAbsolute,  &expected.meanAbsolute, &expected.meanRelative, &expected.maxRelative,
       &expected.maxAbsoluteX, &expected.maxAbsoluteY, &expected.maxAbsoluteZ};
@@ -243,7 +249,8 @@ TEST_F(DisplacementTask, HostMapsThatDoNotFitAreAssertionFailures) {
       {{"--map-dims", "5,3,2"}, "assertion failure (tessel:55): dim.x == header.DimX"},
   };
   for (const Case& c : cases) {
-    const SimulatorRun run = runTask(fmr, motion, {"map_mean_abs", "map_max_rel"}, kThreshold, c.args);
+    const SimulatorRun run =
+        runTask(fmr, motion, {"map_mean_abs", "map_max_rel"}, kThreshold, c.args);
     EXPECT_THAT(run.messages(), ElementsAre("Error: " + c.report)) << run.describe();
     // The first export stops after the host made its map.
     EXPECT_EQ(run.calls("zrCreateMAPForCurrentFMR").size(), 1u);
@@ -256,18 +263,20 @@ TEST_F(DisplacementTask, HostRecordWithAnotherGridThanTheDataIsRefused) {
   const std::string fmr = writeRun("run1", 2, false);
   const std::string motion = writeMotion("run1_3DMC.sdm", std::vector<MotionRow>(2, MotionRow{}));
   const SimulatorRun run = runTask(fmr, motion, {"map_max_abs"}, kThreshold, {"--dims", "3,4,2"});
-  EXPECT_THAT(run.messages(), ElementsAre("Error: FMR file " + fmr +
-                                          ": its voxel data have a grid of 4 x 3 x 2 voxels, but the host's "
-                                          "record of the run has 3 x 4 x 2"))
+  EXPECT_THAT(run.messages(),
+              ElementsAre("Error: FMR file " + fmr +
+                          ": its voxel data have a grid of 4 x 3 x 2 voxels, but the host's "
+                          "record of the run has 3 x 4 x 2"))
       << run.describe();
   EXPECT_TRUE(run.calls("zrCreateMAPForCurrentFMR").empty());
 }
 
 TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
   const std::string fmr = writeRun("run1", 3, false);
-  const std::string motion = writeMotion("run1_3DMC.sdm", {MotionRow{0.1f, -0.2f, 0.3f, 0.4f, -0.5f, 0.6f},
-                                                          MotionRow{0.2f, -0.3f, 0.5f, 0.7f, -0.9f, 1.1f},
-                                                          MotionRow{0.4f, -0.5f, 0.6f, 0.9f, -1.2f, 1.5f}});
+  const std::string motion =
+      writeMotion("run1_3DMC.sdm", {MotionRow{0.1f, -0.2f, 0.3f, 0.4f, -0.5f, 0.6f},
+                                    MotionRow{0.2f, -0.3f, 0.5f, 0.7f, -0.9f, 1.1f},
+                                    MotionRow{0.4f, -0.5f, 0.6f, 0.9f, -1.2f, 1.5f}});
   const std::string maxAbsolute = dir.file("run1_3DMC_MaxAbsolute.map");
   const std::string meanAbsolute = dir.file("run1_3DMC_MeanAbsolute.map");
 
@@ -275,7 +284,8 @@ TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
   // task stops there.
   std::filesystem::create_directory(meanAbsolute);
   SimulatorRun run = runTask(fmr, motion, {"map_max_abs", "map_mean_abs", "map_max_rel"});
-  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + meanAbsolute)) << run.describe();
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + meanAbsolute))
+      << run.describe();
   EXPECT_THAT(savedPaths(run), ElementsAre(maxAbsolute, meanAbsolute));
   EXPECT_EQ(readNifti(maxAbsolute).dim[4], 1);
 
@@ -286,10 +296,12 @@ TEST_F(DisplacementTask, AMapFileTheHostDidNotWriteIsAnError) {
   // A read-only file is not the host's to replace: it keeps its bytes.
   writeFile(maxAbsolute, "an earlier map");
   namespace fs = std::filesystem;
-  fs::permissions(maxAbsolute, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(maxAbsolute,
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   run = runTask(fmr, motion, {"map_max_abs"});
   fs::permissions(maxAbsolute, fs::perms::owner_write, fs::perm_options::add);
-  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + maxAbsolute)) << run.describe();
+  EXPECT_THAT(run.messages(), ElementsAre("Error: Failed writing file: " + maxAbsolute))
+      << run.describe();
   EXPECT_EQ(readFile(maxAbsolute), "an earlier map");
 }
 

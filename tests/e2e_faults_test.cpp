@@ -39,15 +39,15 @@ std::vector<MotionRow> motionRows() {
   return rows;
 }
 
-const std::vector<std::string> kAllModels = {"create_spikes",   "create_detrended", "create_derivative",
-                                             "create_squared",  "create_delayed1",  "create_delayed2",
-                                             "create_delayed1sq", "create_delayed2sq"};
+const std::vector<std::string> kAllModels = {
+    "create_spikes",   "create_detrended", "create_derivative", "create_squared",
+    "create_delayed1", "create_delayed2",  "create_delayed1sq", "create_delayed2sq"};
 
 class Faults : public ::testing::Test {
  protected:
   SimulatorRun confound(const std::string& sdm) {
-    std::vector<std::string> args = {"--document-type", "1", "--param", "spike_threshold=0.5",
-                                     "--param", "sdmfile=" + sdm};
+    std::vector<std::string> args = {"--document-type",     "1",       "--param",
+                                     "spike_threshold=0.5", "--param", "sdmfile=" + sdm};
     for (const auto& model : kAllModels) {
       args.push_back("--param");
       args.push_back(model + "=1");
@@ -60,8 +60,9 @@ class Faults : public ::testing::Test {
   }
 
   SimulatorRun displacement(const std::string& fmr, const std::string& sdm) {
-    SimulatorRun run = runSimulator({"--fmr", fmr, "--param", "sdmfile=" + sdm, "--param", "fmr_threshold=10",
-                                     "--param", "map_max_abs=1", "--task", "displacement"});
+    SimulatorRun run =
+        runSimulator({"--fmr", fmr, "--param", "sdmfile=" + sdm, "--param", "fmr_threshold=10",
+                      "--param", "map_max_abs=1", "--task", "displacement"});
     EXPECT_EQ(run.exitCode, 0) << run.describe();
     return run;
   }
@@ -74,13 +75,14 @@ class Faults : public ::testing::Test {
     run.resolutionY = 4;
     run.prefix = "run1";
     writeFmrHeader((folder / "run1.fmr").string(), run);
-    writeStc((folder / "run1.stc").string(), 4, 4, 2, 12, [](int x, int, int, int) { return 100.0f + static_cast<float>(x); }, false);
+    writeStc((folder / "run1.stc").string(), 4, 4, 2, 12,
+             [](int x, int, int, int) { return 100.0f + static_cast<float>(x); }, false);
     return (folder / "run1.fmr").generic_string();
   }
 
   // Exactly one message box, the error text, and the folder as it was.
-  static void expectRefused(const SimulatorRun& run, const std::string& message, const Snapshot& before,
-                            const fs::path& folder) {
+  static void expectRefused(const SimulatorRun& run, const std::string& message,
+                            const Snapshot& before, const fs::path& folder) {
     EXPECT_EQ(run.messages(), std::vector<std::string>{"Error: " + message}) << run.describe();
     EXPECT_EQ(folderContents(folder), before);
   }
@@ -93,10 +95,12 @@ class Faults : public ::testing::Test {
 // kernel that lets this process mount, so tests skip when it fails.
 class ScopedMount {
  public:
-  ScopedMount(const fs::path& target, bool readOnlyBind, const std::string& tmpfsSize) : target_(target) {
+  ScopedMount(const fs::path& target, bool readOnlyBind, const std::string& tmpfsSize)
+      : target_(target) {
     if (readOnlyBind) {
       mounted_ = ::mount(target.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
-      if (mounted_ && ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+      if (mounted_ && ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                              nullptr) != 0) {
         ok_ = false;
       }
     } else {
@@ -125,11 +129,13 @@ TEST_F(Faults, OutputFolderWithoutWritePermission) {
   const ScopedMount readOnly(folder, true, "");
   if (!readOnly.ok()) GTEST_SKIP() << "cannot make a read-only bind mount here";
   const Snapshot before = folderContents(folder);
-  expectRefused(confound(sdm), "Cannot Create file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
+  expectRefused(confound(sdm),
+                "Cannot Create file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
                 folder);
   // The host cannot save a map there either.
   expectRefused(displacement(writeRun(dir.path()), sdm),
-                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(), before, folder);
+                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(),
+                before, folder);
 }
 
 TEST_F(Faults, FullDisk) {
@@ -148,21 +154,25 @@ TEST_F(Faults, FullDisk) {
   }
   const Snapshot before = folderContents(folder);
   // The temporary file is created, its bytes do not fit: it is removed.
-  expectRefused(confound(sdm), "Failed writing file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(), before,
-                folder);
+  expectRefused(confound(sdm),
+                "Failed writing file: " + (folder / "run1_3DMC_spikes.sdm").generic_string(),
+                before, folder);
   expectRefused(displacement(writeRun(dir.path()), sdm),
-                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(), before, folder);
+                "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(),
+                before, folder);
 }
 #else
 // These two faults need a mount made on the Linux side (as root, folder
 // permissions stop nothing). A Windows process, under wine too, cannot make
 // one; the tests are reported as skipped rather than left out.
 TEST_F(Faults, OutputFolderWithoutWritePermission) {
-  GTEST_SKIP() << "a read-only folder needs a Linux bind mount, which a Windows process cannot make";
+  GTEST_SKIP()
+      << "a read-only folder needs a Linux bind mount, which a Windows process cannot make";
 }
 
 TEST_F(Faults, FullDisk) {
-  GTEST_SKIP() << "a full disk needs a small Linux tmpfs mount, which a Windows process cannot make";
+  GTEST_SKIP()
+      << "a full disk needs a small Linux tmpfs mount, which a Windows process cannot make";
 }
 #endif
 

@@ -26,8 +26,8 @@ class SelectMotionFile : public ::testing::Test {
   std::string motionFile(const std::string& name, int volumes) {
     std::vector<MotionRow> rows(static_cast<std::size_t>(volumes), MotionRow{});
     for (int t = 1; t < volumes; ++t) {
-      rows[static_cast<std::size_t>(t)] = {0.01f * static_cast<float>(t), -0.000387509f, 5.806e-05f,
-                                           -12.5f, 0.0f, 1.0f};
+      rows[static_cast<std::size_t>(t)] = {
+          0.01f * static_cast<float>(t), -0.000387509f, 5.806e-05f, -12.5f, 0.0f, 1.0f};
     }
     const std::string file = dir.file(name);
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
@@ -59,8 +59,8 @@ class SelectMotionFile : public ::testing::Test {
     return values;
   }
 
-  static void expectDialog(const HostCall& call, const std::string& caption, const std::string& directory,
-                           const std::string& filter) {
+  static void expectDialog(const HostCall& call, const std::string& caption,
+                           const std::string& directory, const std::string& filter) {
     EXPECT_EQ(call.text(0), caption) << call.line;
     EXPECT_EQ(call.text(1), directory) << call.line;
     EXPECT_EQ(call.text(2), filter) << call.line;
@@ -88,14 +88,15 @@ TEST_F(SelectMotionFile, OrdinaryRun) {
                "Single Subject Desgin Matrix (run1_3DMC.sdm)");
   const auto logged = run.logTexts();
   EXPECT_EQ(std::count(logged.begin(), logged.end(),
-                       "Tessel>  MDM file " + mdm + ": studies moved from \"" + root + "/old\" to \"" + root +
-                           "/new\", MDM file saved"),
+                       "Tessel>  MDM file " + mdm + ": studies moved from \"" + root +
+                           "/old\" to \"" + root + "/new\", MDM file saved"),
             1)
       << run.describe();
   EXPECT_EQ(run.messages(), std::vector<std::string>{kMismatch}) << run.describe();
   EXPECT_EQ(stored(run), std::vector<std::string>{mdm});
   EXPECT_TRUE(run.calls("zrShowBusyCursor").empty());
-  EXPECT_EQ(MdmDocument(mdm).sdmPaths, (std::vector<std::string>{moved, root + "/new/other/run2_3DMC.sdm"}));
+  EXPECT_EQ(MdmDocument(mdm).sdmPaths,
+            (std::vector<std::string>{moved, root + "/new/other/run2_3DMC.sdm"}));
 }
 
 }  // namespace

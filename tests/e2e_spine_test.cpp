@@ -58,21 +58,24 @@ TEST(SpineEndToEnd, AcceptsHostVersionsFrom280AndRefusesOlderOnes) {
     EXPECT_EQ(run.exitCode, 0) << version << "\n" << run.describe();
     EXPECT_THAT(run.messages(), IsEmpty()) << version;
     EXPECT_THAT(run.callNames(), ElementsAreArray(concat({kAcceptedStart, kDestruction})))
-        << version << "\n" << run.describe();
+        << version << "\n"
+        << run.describe();
     EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, "")) << version;
     EXPECT_EQ(run.out, kStartLine + kClosingLine) << version;
   }
   for (const char* version : {"2.7.9", "1.99.99", "2.7.100", "0.9.0"}) {
     const SimulatorRun run = runSimulator({"--version", version, "--document-type", "1"});
     EXPECT_EQ(run.exitCode, 1) << version << "\n" << run.describe();
-    EXPECT_THAT(run.messages(),
-                ElementsAre("Can not execute this plugin - Zorvane version 2.8 or higher required."))
+    EXPECT_THAT(
+        run.messages(),
+        ElementsAre("Can not execute this plugin - Zorvane version 2.8 or higher required."))
         << version;
     // Refused before the log tab and the start line; the stream exists, so
     // destruction still writes the closing line.
     EXPECT_THAT(run.callNames(),
                 ElementsAre("zrGetVersionOfZorvane", "zrMessageBox", "zrLogText", "zrLogText"))
-        << version << "\n" << run.describe();
+        << version << "\n"
+        << run.describe();
     EXPECT_THAT(run.logTexts(), ElementsAre(kClosingLine, "")) << version;
   }
 }
@@ -95,15 +98,16 @@ TEST(SpineEndToEnd, RefusesWithoutACurrentFmrDocument) {
         << type;
     EXPECT_THAT(other.callNames(),
                 ElementsAreArray(concat({kAcceptedStart, {"zrMessageBox"}, kDestruction})))
-        << type << "\n" << other.describe();
+        << type << "\n"
+        << other.describe();
     EXPECT_THAT(other.logTexts(), ElementsAre(kStartLine, kClosingLine, "")) << type;
   }
 }
 
 TEST(SpineEndToEnd, TaskNamesAreExactAndOthersRunNothingUnderTheBusyCursor) {
-  const std::vector<std::string> tasks = {"",         "Displacement", "displacement ",
-                                          "CONFOUND", " confound",    "confound\t",
-                                          "select_3dmcsdm ", "Select_3dmcsdm", "unknown"};
+  const std::vector<std::string> tasks = {
+      "",           "Displacement",    "displacement ",  "CONFOUND", " confound",
+      "confound\t", "select_3dmcsdm ", "Select_3dmcsdm", "unknown"};
   const SimulatorRun run = runSimulator(withTasks({"--document-type", "1"}, tasks));
   expectEveryExecuteReturnedTrue(run);
   EXPECT_THAT(run.messages(), IsEmpty()) << run.describe();
@@ -141,9 +145,9 @@ std::vector<Names> callsPerExecute(const SimulatorRun& run) {
 TEST(SpineEndToEnd, TaskErrorsAreShownAfterTheBusyCursorStopsAndTheNextTaskRuns) {
   TempDir dir;
   const std::string missing = dir.file("missing_3DMC.sdm");
-  const SimulatorRun run = runSimulator(withTasks(
-      {"--document-type", "1", "--param", "sdmfile=" + missing, "--cancel"},
-      {"displacement", "", "select_3dmcsdm", ""}));
+  const SimulatorRun run =
+      runSimulator(withTasks({"--document-type", "1", "--param", "sdmfile=" + missing, "--cancel"},
+                             {"displacement", "", "select_3dmcsdm", ""}));
   expectEveryExecuteReturnedTrue(run);
   const auto messages = run.messages();
   ASSERT_EQ(messages.size(), 2u) << run.describe();
@@ -165,8 +169,7 @@ TEST(SpineEndToEnd, TaskErrorsAreShownAfterTheBusyCursorStopsAndTheNextTaskRuns)
   const Names normal = {"zrGetStringParameter", "zrShowBusyCursor", "zrStopBusyCursor"};
   EXPECT_EQ(executes[1], normal) << run.describe();
   // The file choice never touches the busy cursor, also when it fails.
-  EXPECT_THAT(executes[2],
-              ElementsAre("zrGetStringParameter", "zrGetOpenFileName", "zrMessageBox"))
+  EXPECT_THAT(executes[2], ElementsAre("zrGetStringParameter", "zrGetOpenFileName", "zrMessageBox"))
       << run.describe();
   EXPECT_EQ(executes[3], normal) << run.describe();
   const Names names = run.callNames();
@@ -183,8 +186,9 @@ TEST(SpineEndToEnd, HostWithoutTheParameterReadShowsTheMissingFunctionEachTime) 
   expectEveryExecuteReturnedTrue(run);
   const std::string error = "Error: Host function not available: zrGetStringParameter";
   EXPECT_THAT(run.messages(), ElementsAre(error, error));
-  EXPECT_THAT(run.callNames(), ElementsAreArray(concat(
-                                   {kAcceptedStart, {"zrMessageBox", "zrMessageBox"}, kDestruction})))
+  EXPECT_THAT(
+      run.callNames(),
+      ElementsAreArray(concat({kAcceptedStart, {"zrMessageBox", "zrMessageBox"}, kDestruction})))
       << run.describe();
   EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
 }
@@ -212,10 +216,10 @@ TEST(SpineEndToEnd, HostWithoutTheDocumentQueryIsRefusedWithTheReason) {
   EXPECT_THAT(run.err, HasSubstr("initPlugin returned false"));
   EXPECT_THAT(run.messages(),
               ElementsAre("Error: Host function not available: zrGetIDOfCurrentDocument"));
-  EXPECT_THAT(run.callNames(),
-              ElementsAreArray(concat({{"zrGetVersionOfZorvane", "zrShowLogTab", "zrLogText",
-                                        "zrMessageBox"},
-                                       kDestruction})))
+  EXPECT_THAT(
+      run.callNames(),
+      ElementsAreArray(concat(
+          {{"zrGetVersionOfZorvane", "zrShowLogTab", "zrLogText", "zrMessageBox"}, kDestruction})))
       << run.describe();
   EXPECT_THAT(run.logTexts(), ElementsAre(kStartLine, kClosingLine, ""));
 }
@@ -232,9 +236,8 @@ TEST(SpineEndToEnd, AfterARefusedStartExecuteRunsNothing) {
   };
   for (const auto& [variant, refusal] : refusals) {
     std::vector<std::string> args = refusal;
-    args.insert(args.end(), {"--ignore-refusal", "--param",
-                             "sdmfile=" + dir.file("run1_3DMC.sdm"), "--choose",
-                             dir.file("run1_3DMC.sdm")});
+    args.insert(args.end(), {"--ignore-refusal", "--param", "sdmfile=" + dir.file("run1_3DMC.sdm"),
+                             "--choose", dir.file("run1_3DMC.sdm")});
     const SimulatorRun run = runSimulator(withTasks(args, tasks), variant);
     const std::string what = variant + " " + ::testing::PrintToString(refusal);
     EXPECT_EQ(run.exitCode, 1) << what << "\n" << run.describe();
@@ -259,9 +262,9 @@ TEST(SpineEndToEnd, LongPathsArriveWholeFromTheParameterAndTheFileDialog) {
   while (path.size() + folder.size() + name.size() < kLength) path += folder;
   path += std::string(kLength - path.size() - name.size(), 'r') + name;
   ASSERT_EQ(path.size(), kLength);
-  const SimulatorRun run = runSimulator(withTasks(
-      {"--document-type", "1", "--param", "sdmfile=" + path, "--choose", path},
-      {"confound", "select_3dmcsdm"}));
+  const SimulatorRun run = runSimulator(
+      withTasks({"--document-type", "1", "--param", "sdmfile=" + path, "--choose", path},
+                {"confound", "select_3dmcsdm"}));
   expectEveryExecuteReturnedTrue(run);
   const std::string error = "Error: Failed opening for reading: " + path;
   EXPECT_THAT(run.messages(), ElementsAre(error, error)) << run.describe();

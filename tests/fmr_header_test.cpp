@@ -205,14 +205,17 @@ TEST_F(FmrHeaderTest, ParsesBytesInMemoryAsTheirFile) {
   EXPECT_EQ(describe(parsed), describe(read(text)));
 
   const std::string table = "SliceTimingTableSize: 3\n0 62.5 125\n";
-  EXPECT_EQ(parseFmrFileHeader(std::string_view(table).substr(0, table.find(" 125")), "t.fmr").sliceTimingTable,
+  EXPECT_EQ(parseFmrFileHeader(std::string_view(table).substr(0, table.find(" 125")), "t.fmr")
+                .sliceTimingTable,
             (std::vector<float>{0.0f, 62.5f, 0.0f}));
-  EXPECT_THROW_MSG(parseFmrFileHeader("SliceTimingTableSize: 2000000000\n1 2 3\n", "D:/runs/big.fmr"), IOError,
-                   "FMR file D:/runs/big.fmr: SliceTimingTableSize 2000000000 exceeds what the file holds");
+  EXPECT_THROW_MSG(
+      parseFmrFileHeader("SliceTimingTableSize: 2000000000\n1 2 3\n", "D:/runs/big.fmr"), IOError,
+      "FMR file D:/runs/big.fmr: SliceTimingTableSize 2000000000 exceeds what the file holds");
 }
 
 TEST_F(FmrHeaderTest, KeyColumnsAndTextForms) {
-  FmrFileHeader h = read("NrOfVolumes:     420\nPrefix:    \"run1 main\"   \nLoadAMRFile:\t\trun1\r\n");
+  FmrFileHeader h =
+      read("NrOfVolumes:     420\nPrefix:    \"run1 main\"   \nLoadAMRFile:\t\trun1\r\n");
   EXPECT_EQ(h.NrOfVolumes.value, 420);
   EXPECT_EQ(h.NrOfVolumes.width, 17);
   EXPECT_EQ(h.Prefix.value, "run1 main");
@@ -277,8 +280,9 @@ TEST_F(FmrHeaderTest, SliceTimingTableAndTheTokenAfterIt) {
 
   // A count larger than the rest of the file could hold is refused before
   // it sizes anything.
-  EXPECT_THROW_MSG(read("SliceTimingTableSize: 2000000000\n1 2 3\n"), IOError,
-                   "FMR file " + path() + ": SliceTimingTableSize 2000000000 exceeds what the file holds");
+  EXPECT_THROW_MSG(
+      read("SliceTimingTableSize: 2000000000\n1 2 3\n"), IOError,
+      "FMR file " + path() + ": SliceTimingTableSize 2000000000 exceeds what the file holds");
 }
 
 // The value is noted with what stood there, so that a missing entry behind it
@@ -304,20 +308,26 @@ TEST_F(FmrHeaderTest, AFailedValueEndsTheReadingWithoutAnError) {
   EXPECT_TRUE(h.TimeResolutionVerified.present);
   EXPECT_FALSE(h.TE.present);
   EXPECT_EQ(unread(h),
-            "TimeResolutionVerified: value of TimeResolutionVerified cannot be read as 0 or 1 (found \"2\")");
+            "TimeResolutionVerified: value of TimeResolutionVerified cannot be read as 0 or 1 "
+            "(found \"2\")");
 
   h = read("InplaneResolutionX: -\nTE: 30\n");
   EXPECT_TRUE(h.InplaneResolutionX.present);
   EXPECT_EQ(h.InplaneResolutionX.value, 0.0f);
   EXPECT_FALSE(h.TE.present);
-  EXPECT_EQ(unread(h), "InplaneResolutionX: value of InplaneResolutionX cannot be read as a number (found \"-\")");
+  EXPECT_EQ(
+      unread(h),
+      "InplaneResolutionX: value of InplaneResolutionX cannot be read as a number (found \"-\")");
 
   h = read("NrOfVolumes:\t99999999999\r\nTE: 30\n");
-  EXPECT_EQ(unread(h), "NrOfVolumes: value of NrOfVolumes cannot be read as an integer (found \"99999999999\")");
+  EXPECT_EQ(
+      unread(h),
+      "NrOfVolumes: value of NrOfVolumes cannot be read as an integer (found \"99999999999\")");
   h = read("SliceTimingTableSize: 3\n0 n/a 2\nTE: 30\n");
   EXPECT_EQ(h.sliceTimingTable.size(), 3u);
   EXPECT_EQ(unread(h),
-            "slice timing table: value 2 of the slice timing table cannot be read as a number (found \"n/a\")");
+            "slice timing table: value 2 of the slice timing table cannot be read as a number "
+            "(found \"n/a\")");
 
   h = read("FileVersion:");  // a key at the very end
   EXPECT_TRUE(h.FileVersion.present);
@@ -353,13 +363,15 @@ TEST_F(FmrHeaderTest, SurvivesTruncatedAndDamagedHeaders) {
     try {
       const FmrFileHeader h = parseFmrFileHeader(bytes, name);
       if (h.SliceTimingTableSize.present && h.SliceTimingTableSize.value > 0) {
-        EXPECT_EQ(h.sliceTimingTable.size(), static_cast<std::size_t>(h.SliceTimingTableSize.value));
+        EXPECT_EQ(h.sliceTimingTable.size(),
+                  static_cast<std::size_t>(h.SliceTimingTableSize.value));
       }
     } catch (const IOError& e) {
       EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     }
   };
-  for (std::size_t length = 0; length <= valid.size(); ++length) tryRead(std::string_view(valid).substr(0, length));
+  for (std::size_t length = 0; length <= valid.size(); ++length)
+    tryRead(std::string_view(valid).substr(0, length));
   for (std::size_t at = 0; at < valid.size(); ++at) {
     for (char c : replacements) {
       std::string damaged = valid;

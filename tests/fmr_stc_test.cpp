@@ -49,9 +49,9 @@ float fileIndex(int x, int y, int z, int t, int columns, int rows, int volumes) 
 TEST_F(StcTest, SliceMajorLayoutInBothEncodings) {
   for (const int dataType : {1, 2}) {
     writeHeader(2, 3, 2, 2, dataType);
-    writeStc(stcPath(), 2, 2, 2, 3,
-             [](int x, int y, int z, int t) { return fileIndex(x, y, z, t, 2, 2, 3); },
-             dataType == 2);
+    writeStc(
+        stcPath(), 2, 2, 2, 3,
+        [](int x, int y, int z, int t) { return fileIndex(x, y, z, t, 2, 2, 3); }, dataType == 2);
     const FmrFileHeader h = readFmrFileHeader(fmrPath(), true);
     ASSERT_EQ(h.voxelData.size(), 3u);
     // Value number 12, the first of slice 1, is voxel (0, 0, 1) of volume 0.
@@ -62,7 +62,8 @@ TEST_F(StcTest, SliceMajorLayoutInBothEncodings) {
       for (int z = 0; z < 2; ++z) {
         for (int y = 0; y < 2; ++y) {
           for (int x = 0; x < 2; ++x) {
-            EXPECT_EQ(v[static_cast<std::size_t>((z * 2 + y) * 2 + x)], fileIndex(x, y, z, t, 2, 2, 3));
+            EXPECT_EQ(v[static_cast<std::size_t>((z * 2 + y) * 2 + x)],
+                      fileIndex(x, y, z, t, 2, 2, 3));
           }
         }
       }
@@ -73,7 +74,8 @@ TEST_F(StcTest, SliceMajorLayoutInBothEncodings) {
 TEST_F(StcTest, RawValuesDecodeLittleEndian) {
   // 16-bit: 0xFFFF is -1; the extremes convert exactly; DataType absent reads
   // 16-bit values too.
-  writeHeaderText("NrOfVolumes: 1\nNrOfSlices: 1\nResolutionX: 4\nResolutionY: 1\nPrefix: \"run\"\n");
+  writeHeaderText(
+      "NrOfVolumes: 1\nNrOfSlices: 1\nResolutionX: 4\nResolutionY: 1\nPrefix: \"run\"\n");
   writeFile(stcPath(), std::string("\xFF\xFF\x00\x80\xFF\x7F\x34\x12", 8));
   FmrFileHeader h = readFmrFileHeader(fmrPath(), true);
   ASSERT_EQ(h.voxelData.size(), 1u);
@@ -83,7 +85,8 @@ TEST_F(StcTest, RawValuesDecodeLittleEndian) {
   EXPECT_EQ(h.voxelData[0][3], 4660.0f);
 
   // 32-bit floats: 1.5f is 0x3FC00000, stored lowest byte first.
-  writeHeaderText("NrOfVolumes: 1\nNrOfSlices: 1\nResolutionX: 2\nResolutionY: 1\nPrefix: run\nDataType: 2\n");
+  writeHeaderText(
+      "NrOfVolumes: 1\nNrOfSlices: 1\nResolutionX: 2\nResolutionY: 1\nPrefix: run\nDataType: 2\n");
   writeFile(stcPath(), std::string("\x00\x00\xC0\x3F\x00\x00\x20\xC1", 8));
   h = readFmrFileHeader(fmrPath(), true);
   EXPECT_EQ(h.voxelData[0][0], 1.5f);
@@ -93,8 +96,9 @@ TEST_F(StcTest, RawValuesDecodeLittleEndian) {
 TEST_F(StcTest, FileSizeMustMatchTheHeader) {
   writeHeader(2, 3, 2, 2, 1);
   const std::string prefix = "STC file " + stcPath() + " holds ";
-  const std::string announced = " bytes, but its header " + fmrPath() +
-                                " announces 48 bytes (2 slices x 3 volumes x 2 rows x 2 columns x 2 bytes)";
+  const std::string announced =
+      " bytes, but its header " + fmrPath() +
+      " announces 48 bytes (2 slices x 3 volumes x 2 rows x 2 columns x 2 bytes)";
   writeFile(stcPath(), std::string(47, '\0'));
   EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, prefix + "47" + announced);
   writeFile(stcPath(), std::string(96, '\0'));  // floats read as 16-bit values
@@ -104,13 +108,16 @@ TEST_F(StcTest, FileSizeMustMatchTheHeader) {
 
   // A header announcing far more than any file holds fails on the size
   // check, before anything is allocated.
-  writeHeaderText("NrOfVolumes: 2147483647\nNrOfSlices: 1\nResolutionX: 46340\nResolutionY: 46340\n"
-                  "Prefix: run\nDataType: 2\n");
-  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
-                   "STC file " + stcPath() + " holds 0 bytes, but its header " + fmrPath() +
-                       " announces 18445987738559012800 bytes (1 slices x 2147483647 volumes x 46340 rows x "
-                       "46340 columns x 4 bytes)");
-  writeHeaderText("NrOfVolumes: 1\nNrOfSlices: 2\nResolutionX: 46341\nResolutionY: 46341\nPrefix: run\n");
+  writeHeaderText(
+      "NrOfVolumes: 2147483647\nNrOfSlices: 1\nResolutionX: 46340\nResolutionY: 46340\n"
+      "Prefix: run\nDataType: 2\n");
+  EXPECT_THROW_MSG(
+      readFmrFileHeader(fmrPath(), true), IOError,
+      "STC file " + stcPath() + " holds 0 bytes, but its header " + fmrPath() +
+          " announces 18445987738559012800 bytes (1 slices x 2147483647 volumes x 46340 rows x "
+          "46340 columns x 4 bytes)");
+  writeHeaderText(
+      "NrOfVolumes: 1\nNrOfSlices: 2\nResolutionX: 46341\nResolutionY: 46341\nPrefix: run\n");
   EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
                    "FMR file " + fmrPath() + ": a volume of 46341 x 46341 x 2 voxels is too large");
 
@@ -123,8 +130,9 @@ TEST_F(StcTest, FileSizeMustMatchTheHeader) {
                                  "ResolutionX: 4\nResolutionY: 4\nNrOfSlices: 0\n"}) {
     writeHeaderText("NrOfVolumes: 2147483647\n" + grid + "Prefix: run\n");
     const FmrFileHeader h = readFmrFileHeader(fmrPath(), false);
-    const std::string expected = "FMR file " + fmrPath() + ": a volume of " + std::to_string(h.ResolutionX.value) +
-                                 " x " + std::to_string(h.ResolutionY.value) + " x " +
+    const std::string expected = "FMR file " + fmrPath() + ": a volume of " +
+                                 std::to_string(h.ResolutionX.value) + " x " +
+                                 std::to_string(h.ResolutionY.value) + " x " +
                                  std::to_string(h.NrOfSlices.value) + " voxels holds no voxel";
     EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, expected);
     EXPECT_THROW_MSG(readFirstVolume(h), IOError, expected);
@@ -138,12 +146,14 @@ TEST_F(StcTest, RequiredKeysMissingOrNegative) {
   writeHeaderText(complete);
   EXPECT_NO_THROW(readFmrFileHeader(fmrPath(), true));
   std::filesystem::remove(stcPath());  // the key errors come before the file is opened
-  for (const std::string key : {"NrOfVolumes", "NrOfSlices", "ResolutionX", "ResolutionY", "Prefix"}) {
+  for (const std::string key :
+       {"NrOfVolumes", "NrOfSlices", "ResolutionX", "ResolutionY", "Prefix"}) {
     std::string text = complete;
     const auto at = text.find(key + ":");
     text.erase(at, text.find('\n', at) + 1 - at);
     writeHeaderText(text);
-    EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError, "FMR file " + fmrPath() + ": " + key + " is missing");
+    EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), IOError,
+                     "FMR file " + fmrPath() + ": " + key + " is missing");
     if (key == "Prefix") continue;
     text = complete;
     text.replace(text.find(key + ": 1"), key.size() + 3, key + ": -3");
@@ -182,11 +192,13 @@ TEST_F(StcTest, UnreadableValuesAreNamed) {
 
 TEST_F(StcTest, MissingStcFileNamesItsFullPath) {
   writeHeader(1, 1, 1, 1, 1);
-  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError, "Failed opening STC for reading: " + stcPath());
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError,
+                   "Failed opening STC for reading: " + stcPath());
   // A folder of that name is no STC file: on Linux it opens, and seeking to
   // its end reports 2^63 - 1 bytes.
   std::filesystem::create_directory(stcPath());
-  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError, "Failed opening STC for reading: " + stcPath());
+  EXPECT_THROW_MSG(readFmrFileHeader(fmrPath(), true), OpenFileError,
+                   "Failed opening STC for reading: " + stcPath());
   EXPECT_THROW_MSG(readFirstVolume(readFmrFileHeader(fmrPath(), false)), OpenFileError,
                    "Failed opening STC for reading: " + stcPath());
   std::filesystem::remove(stcPath());
@@ -255,9 +267,10 @@ TEST_F(StcTest, FirstVolumeAloneMatchesTheWholeRun) {
   }
   // The first volume alone still checks the whole file's size.
   writeFile(stcPath(), std::string(100, '\0'));
-  EXPECT_THROW_MSG(readFirstVolume(readFmrFileHeader(fmrPath(), false)), IOError,
-                   "STC file " + stcPath() + " holds 100 bytes, but its header " + fmrPath() +
-                       " announces 6912000 bytes (3 slices x 300 volumes x 40 rows x 48 columns x 4 bytes)");
+  EXPECT_THROW_MSG(
+      readFirstVolume(readFmrFileHeader(fmrPath(), false)), IOError,
+      "STC file " + stcPath() + " holds 100 bytes, but its header " + fmrPath() +
+          " announces 6912000 bytes (3 slices x 300 volumes x 40 rows x 48 columns x 4 bytes)");
 }
 
 // The STC bytes in memory read as the file holding them: the same volumes,
@@ -266,8 +279,12 @@ TEST_F(StcTest, FirstVolumeAloneMatchesTheWholeRun) {
 TEST_F(StcTest, ReadsStcBytesInMemoryAsTheirFile) {
   constexpr int kColumns = 3, kRows = 2, kSlices = 3, kVolumes = 5;
   writeHeader(kSlices, kVolumes, kColumns, kRows, 2);
-  writeStc(stcPath(), kColumns, kRows, kSlices, kVolumes,
-           [](int x, int y, int z, int t) { return 0.25f * static_cast<float>(x - 2 * y + 7 * z - 3 * t); }, true);
+  writeStc(
+      stcPath(), kColumns, kRows, kSlices, kVolumes,
+      [](int x, int y, int z, int t) {
+        return 0.25f * static_cast<float>(x - 2 * y + 7 * z - 3 * t);
+      },
+      true);
   const FmrFileHeader fromFile = readFmrFileHeader(fmrPath(), true);
   const std::string bytes = readFile(stcPath());
   std::filesystem::remove(stcPath());
@@ -285,8 +302,9 @@ TEST_F(StcTest, ReadsStcBytesInMemoryAsTheirFile) {
   for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i], fromFile.voxelData[0][i]) << i;
 
   const std::string_view cut = std::string_view(bytes).substr(0, bytes.size() - 1);
-  const std::string expected = "STC file " + stcPath() + " holds 359 bytes, but its header " + fmrPath() +
-                               " announces 360 bytes (3 slices x 5 volumes x 2 rows x 3 columns x 4 bytes)";
+  const std::string expected =
+      "STC file " + stcPath() + " holds 359 bytes, but its header " + fmrPath() +
+      " announces 360 bytes (3 slices x 5 volumes x 2 rows x 3 columns x 4 bytes)";
   EXPECT_THROW_MSG(readStcData(h, cut), IOError, expected);
   EXPECT_THROW_MSG(readFirstVolume(h, cut), IOError, expected);
   EXPECT_EQ(h.voxelData.size(), 5u);

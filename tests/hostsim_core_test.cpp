@@ -223,7 +223,8 @@ TEST(HostsimMaps, NiftiImageHoldsEveryMapInOrder) {
   ASSERT_EQ(nii.size(), 352u + 4u * 24u);
   EXPECT_EQ(readAt<std::int32_t>(nii, 0), 348);
   const std::int16_t dims[8] = {4, 3, 2, 2, 2, 1, 1, 1};
-  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(readAt<std::int16_t>(nii, 40 + 2 * i), dims[i]) << i;
+  for (std::size_t i = 0; i < 8; ++i)
+    EXPECT_EQ(readAt<std::int16_t>(nii, 40 + 2 * i), dims[i]) << i;
   EXPECT_EQ(readAt<std::int16_t>(nii, 70), 16);  // float32
   EXPECT_EQ(readAt<std::int16_t>(nii, 72), 32);
   EXPECT_EQ(readAt<float>(nii, 76), 1.0f);
@@ -290,7 +291,11 @@ TEST(HostsimTranscript, TextsAndNumbersAsJson) {
   EXPECT_EQ(jsonString("say \"hi\""), "\"say \\\"hi\\\"\"");
   EXPECT_EQ(jsonString("C:\\data\\run1.sdm"), "\"C:\\\\data\\\\run1.sdm\"");
   EXPECT_EQ(jsonString("\nTessel>  Running...\r\t"), "\"\\nTessel>  Running...\\r\\t\"");
-  EXPECT_EQ(jsonString(std::string("a\x01" "b\x1f" "c\0d", 7)), "\"a\\u0001b\\u001fc\\u0000d\"");
+  EXPECT_EQ(jsonString(std::string("a\x01"
+                                   "b\x1f"
+                                   "c\0d",
+                                   7)),
+            "\"a\\u0001b\\u001fc\\u0000d\"");
   EXPECT_EQ(jsonString("\xc3\xa9t\xe9"), "\"\xc3\xa9t\xe9\"");  // bytes >= 0x80 as they are
   EXPECT_EQ(jsonText(nullptr), "null");
 
@@ -306,8 +311,8 @@ TEST(HostsimTranscript, TextsAndNumbersAsJson) {
 
   const float xs[] = {1.0f, 2.0f, 0.5f};
   const std::string line = transcriptLine(
-      "zrPlotLine", JsonArray().integer(3).reals(xs, 3).reals(nullptr, 3).text("a\"b").text(nullptr),
-      "1");
+      "zrPlotLine",
+      JsonArray().integer(3).reals(xs, 3).reals(nullptr, 3).text("a\"b").text(nullptr), "1");
   EXPECT_EQ(line,
             "{\"call\":\"zrPlotLine\",\"args\":[3,[1,2,0.5],null,\"a\\\"b\",null],\"result\":1}");
   EXPECT_EQ(transcriptLine("zrShowLogTab", JsonArray()), "{\"call\":\"zrShowLogTab\",\"args\":[]}");
@@ -381,7 +386,8 @@ TEST(HostsimPlots, SvgShowsCurvesTitleLegendAndRange) {
   // Theme 1 is dark, so the near-white curve shows; others are white.
   EXPECT_THAT(svg, HasSubstr("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>"));
   plot.colourTheme = 1;
-  EXPECT_THAT(renderSvg(plot), HasSubstr("<rect width=\"100%\" height=\"100%\" fill=\"rgb(32,32,36)\"/>"));
+  EXPECT_THAT(renderSvg(plot),
+              HasSubstr("<rect width=\"100%\" height=\"100%\" fill=\"rgb(32,32,36)\"/>"));
   EXPECT_THAT(renderSvg(plot), HasSubstr("fill=\"rgb(230,230,230)\">run1_3DMC.sdm"));
   // The NaN breaks the second curve in two; the first is one polyline.
   std::size_t polylines = 0;
@@ -402,12 +408,42 @@ TEST(HostsimPlots, SvgShowsCurvesTitleLegendAndRange) {
 }
 
 TEST(HostsimOptions, FullCommandLine) {
-  const Options o = parseOptions(
-      {"--plugin", "p.so", "--fmr", "run.fmr", "--document-type", "2", "--version", "2.10.0",
-       "--param", "fmr_threshold=100", "--param", "sdmfile=a=b.sdm", "--param", "empty=",
-       "--choose", "x.sdm", "--cancel", "--choose", "", "--task", "displacement", "--task", "",
-       "--plots", "plots", "--transcript", "t.jsonl", "--dims", "64,64,-1", "--voxel-size",
-       "3.5,3.5,4", "--volumes", "0", "--map-dims", "2,3,1", "--no-map-slices"});
+  const Options o = parseOptions({"--plugin",
+                                  "p.so",
+                                  "--fmr",
+                                  "run.fmr",
+                                  "--document-type",
+                                  "2",
+                                  "--version",
+                                  "2.10.0",
+                                  "--param",
+                                  "fmr_threshold=100",
+                                  "--param",
+                                  "sdmfile=a=b.sdm",
+                                  "--param",
+                                  "empty=",
+                                  "--choose",
+                                  "x.sdm",
+                                  "--cancel",
+                                  "--choose",
+                                  "",
+                                  "--task",
+                                  "displacement",
+                                  "--task",
+                                  "",
+                                  "--plots",
+                                  "plots",
+                                  "--transcript",
+                                  "t.jsonl",
+                                  "--dims",
+                                  "64,64,-1",
+                                  "--voxel-size",
+                                  "3.5,3.5,4",
+                                  "--volumes",
+                                  "0",
+                                  "--map-dims",
+                                  "2,3,1",
+                                  "--no-map-slices"});
   EXPECT_EQ(o.plugin, "p.so");
   EXPECT_EQ(o.fmr, "run.fmr");
   EXPECT_EQ(o.documentType, 2);

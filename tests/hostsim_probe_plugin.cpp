@@ -81,12 +81,12 @@ void header() {
   std::memset(record, 0x7f, sizeof record);
   HOST(zrGetHeaderOfCurrentFMR)(record);
   char text[2048];
-  std::snprintf(text, sizeof text, "document %d type %d path %.303s volumes %d dims %d %d %d voxel %g %g %g",
-                HOST(zrGetIDOfCurrentDocument)(), HOST(zrGetDocumentType)(0), record,
-                at<int>(record, 304), at<int>(record, 308), at<int>(record, 312),
-                at<int>(record, 316), static_cast<double>(at<float>(record, 320)),
-                static_cast<double>(at<float>(record, 324)),
-                static_cast<double>(at<float>(record, 328)));
+  std::snprintf(
+      text, sizeof text, "document %d type %d path %.303s volumes %d dims %d %d %d voxel %g %g %g",
+      HOST(zrGetIDOfCurrentDocument)(), HOST(zrGetDocumentType)(0), record, at<int>(record, 304),
+      at<int>(record, 308), at<int>(record, 312), at<int>(record, 316),
+      static_cast<double>(at<float>(record, 320)), static_cast<double>(at<float>(record, 324)),
+      static_cast<double>(at<float>(record, 328)));
   log(text);
 }
 
@@ -101,7 +101,8 @@ void map() {
   if (slices == nullptr) return;
   for (int z = 0; z < dimZ; ++z) {
     for (int y = 0; y < dimY; ++y) {
-      for (int x = 0; x < dimX; ++x) slices[z][y * dimX + x] = static_cast<float>(100 * z + 10 * y + x);
+      for (int x = 0; x < dimX; ++x)
+        slices[z][y * dimX + x] = static_cast<float>(100 * z + 10 * y + x);
     }
   }
   put<int>(record, 12, 1);
@@ -131,7 +132,8 @@ void plots() {
   static int notAPlot = 0;
   HOST(zrSetPlotTitle)(&notAPlot, "lost");
   ZrPlot second = HOST(zrPlotLine)(0, nullptr, nullptr, "empty");
-  log(std::string("plots ") + (plot != nullptr && second != nullptr && plot != second ? "distinct" : "bad"));
+  log(std::string("plots ") +
+      (plot != nullptr && second != nullptr && plot != second ? "distinct" : "bad"));
 }
 
 class Probe : public ZorvPluginInterface {

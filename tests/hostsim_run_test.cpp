@@ -18,7 +18,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 TEST(HostsimRun, LoadsThePlugInAndRecordsItsCalls) {
-  const SimulatorRun run = runSimulator({"--version", "3.0.0", "--document-type", "1", "--task", ""});
+  const SimulatorRun run =
+      runSimulator({"--version", "3.0.0", "--document-type", "1", "--task", ""});
   ASSERT_EQ(run.exitCode, 0) << run.describe();
   const auto version = run.calls("zrGetVersionOfZorvane");
   ASSERT_EQ(version.size(), 1u) << run.describe();
@@ -38,7 +39,8 @@ TEST(HostsimRun, LoadsThePlugInAndRecordsItsCalls) {
 }
 
 TEST(HostsimRun, RefusedStartIsStatusOneAndStillDestroysThePlugIn) {
-  const SimulatorRun run = runSimulator({"--version", "2.7.9", "--document-type", "1", "--task", ""});
+  const SimulatorRun run =
+      runSimulator({"--version", "2.7.9", "--document-type", "1", "--task", ""});
   EXPECT_EQ(run.exitCode, 1) << run.describe();
   EXPECT_THAT(run.err, HasSubstr("initPlugin returned false\n"));
   EXPECT_EQ(run.messages().size(), 1u) << run.describe();
@@ -85,10 +87,10 @@ TEST(HostsimRun, MissingPlugInIsStatusOne) {
 TEST(HostsimRun, HelpListsEveryOption) {
   const SimulatorRun run = runSimulator({"--help"});
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* option : {"--plugin", "--fmr", "--document-type", "--version", "--param",
-                             "--choose", "--cancel", "--task", "--plots", "--transcript",
-                             "--dims", "--voxel-size", "--volumes", "--map-dims",
-                             "--no-map-slices", "--document-id", "--ignore-refusal", "--help"}) {
+  for (const char* option :
+       {"--plugin", "--fmr", "--document-type", "--version", "--param", "--choose", "--cancel",
+        "--task", "--plots", "--transcript", "--dims", "--voxel-size", "--volumes", "--map-dims",
+        "--no-map-slices", "--document-id", "--ignore-refusal", "--help"}) {
     EXPECT_THAT(run.out, HasSubstr(std::string("  ") + option + " ")) << option;
   }
 }
@@ -129,8 +131,10 @@ TEST(HostsimProbe, ParametersAndTextBuffers) {
   EXPECT_THAT(run.logTexts(),
               ElementsAre("probe start", cut, "sdmfile C:\\runs\\run 1.sdm", "int -3",
                           "float 0.100000001", "done strings", "done " + odd, "probe end"));
-  EXPECT_EQ(run.out, "probe start" + cut + "sdmfile C:\\runs\\run 1.sdmint -3"
-                     "float 0.100000001done stringsdone " + odd + "probe end");
+  EXPECT_EQ(run.out, "probe start" + cut +
+                         "sdmfile C:\\runs\\run 1.sdmint -3"
+                         "float 0.100000001done stringsdone " +
+                         odd + "probe end");
   const auto gets = run.calls("zrGetStringParameter");
   ASSERT_GE(gets.size(), 2u);
   EXPECT_EQ(gets[1]->text(0), "long");
@@ -174,8 +178,8 @@ TEST(HostsimProbe, HeaderRecordOfTheCurrentRun) {
             "SliceThickness: 3\r\nSliceGap: 0.5\r\n");
   SimulatorRun run = runProbe({"--fmr", fmr, "--task", "header"});
   ASSERT_EQ(run.exitCode, 0) << run.describe();
-  EXPECT_EQ(run.logTexts().at(1), "document 0 type 1 path " + fmr +
-                                      " volumes 120 dims 64 62 25 voxel 3.5 3.25 3.5");
+  EXPECT_EQ(run.logTexts().at(1),
+            "document 0 type 1 path " + fmr + " volumes 120 dims 64 62 25 voxel 3.5 3.25 3.5");
   const auto header = run.calls("zrGetHeaderOfCurrentFMR");
   ASSERT_EQ(header.size(), 1u);
   EXPECT_EQ(header[0]->result->at("path").text(), fmr);
@@ -212,9 +216,9 @@ T readAt(const std::string& bytes, std::size_t offset) {
 TEST(HostsimProbe, MapsAreSavedAsOneNiftiFile) {
   TempDir dir;
   const std::string maps = dir.file("run1_max_abs.map");
-  SimulatorRun run = runProbe({"--document-type", "1", "--dims", "3,2,2", "--voxel-size", "2,2,3.5",
-                               "--param", "mappath=" + maps, "--param", "upper=9", "--task", "map",
-                               "--task", "map"});
+  SimulatorRun run =
+      runProbe({"--document-type", "1", "--dims", "3,2,2", "--voxel-size", "2,2,3.5", "--param",
+                "mappath=" + maps, "--param", "upper=9", "--task", "map", "--task", "map"});
   ASSERT_EQ(run.exitCode, 0) << run.describe();
   EXPECT_EQ(run.logTexts().at(1), "map 3 2 2 slices");
   const std::string nii = readFile(maps);
@@ -228,7 +232,8 @@ TEST(HostsimProbe, MapsAreSavedAsOneNiftiFile) {
       for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x) {
           const std::size_t element = ((m * 2 + z) * 2 + y) * 3 + x;
-          EXPECT_EQ(readAt<float>(nii, 352 + 4 * element), static_cast<float>(100 * z + 10 * y + x));
+          EXPECT_EQ(readAt<float>(nii, 352 + 4 * element),
+                    static_cast<float>(100 * z + 10 * y + x));
         }
       }
     }

@@ -19,7 +19,8 @@ constexpr const char* kRun = "runs/run1_3DMC.sdm";
 
 TEST(MotionSeries, ShortRuns) {
   EXPECT_TRUE(relativeRmsDisplacement(motionSdmOf({}, kRun)).empty());
-  EXPECT_EQ(relativeRmsDisplacement(motionSdmOf({{1, 2, 3, 4, 5, 6}}, kRun)), (std::vector<float>{0}));
+  EXPECT_EQ(relativeRmsDisplacement(motionSdmOf({{1, 2, 3, 4, 5, 6}}, kRun)),
+            (std::vector<float>{0}));
   const Row shifted{0.5f, -1, 2, 0, 0, 0};
   EXPECT_EQ(relativeRmsDisplacement(motionSdmOf({shifted, shifted, shifted}, kRun)),
             (std::vector<float>{0, 0, 0}));
@@ -63,8 +64,9 @@ TEST(MotionSeries, RefusesDocumentsItCannotRead) {
   const SdmDocument valid = motionSdmOf({{0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}}, kRun);
 
   SdmDocument fewer = motionSdmOf({{0, 0, 0, 0, 0}, {1, 0, 0, 0, 0}}, kRun, 5);
-  EXPECT_THROW_MSG(relativeRmsDisplacement(fewer), IOError,
-                   "SDM file runs/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
+  EXPECT_THROW_MSG(
+      relativeRmsDisplacement(fewer), IOError,
+      "SDM file runs/run1_3DMC.sdm: holds 5 predictors, the six motion parameters need 6");
 
   SdmDocument shortColumn = valid;
   shortColumn.columns[4].pop_back();

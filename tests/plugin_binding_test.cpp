@@ -58,7 +58,8 @@ TEST(HostFunctionTable, BindsEveryExportedNameLeavingOnlyTheMissingOneNull) {
 
   EXPECT_STREQ(host::functionName(0), "zrGetVersionOfZorvane");
   EXPECT_STREQ(host::functionName(189), "zrLaunchICADialog");
-  EXPECT_THROW_MSG(host::require<RawFunction>(Fn::TESSEL_WITHHELD_HOST_FUNCTION), std::runtime_error,
+  EXPECT_THROW_MSG(host::require<RawFunction>(Fn::TESSEL_WITHHELD_HOST_FUNCTION),
+                   std::runtime_error,
                    std::string("Host function not available: ") + host::functionName(kWithheld));
 }
 
@@ -84,7 +85,11 @@ TEST(HostFunctionTable, EveryWrapperReportsItsOwnMissingEntry) {
   char record[host::kMapHeaderRecordSize] = {};
   std::string path;
   const std::vector<std::pair<const char*, std::function<void()>>> calls = {
-      {"zrGetVersionOfZorvane", [] { int a, b, c; zr::getVersionOfZorvane(a, b, c); }},
+      {"zrGetVersionOfZorvane",
+       [] {
+         int a, b, c;
+         zr::getVersionOfZorvane(a, b, c);
+       }},
       {"zrShowLogTab", [] { zr::showLogTab(); }},
       {"zrMessageBox", [] { zr::messageBox("x"); }},
       {"zrShowBusyCursor", [] { zr::showBusyCursor(); }},
@@ -113,7 +118,8 @@ TEST(HostFunctionTable, EveryWrapperReportsItsOwnMissingEntry) {
   };
   for (const auto& [name, call] : calls) {
     SCOPED_TRACE(name);
-    EXPECT_THROW_MSG(call(), std::runtime_error, std::string("Host function not available: ") + name);
+    EXPECT_THROW_MSG(call(), std::runtime_error,
+                     std::string("Host function not available: ") + name);
   }
   // The log stream takes the raw entry as it is, null included.
   EXPECT_EQ(zr::logTextFunction(), nullptr);

@@ -55,7 +55,10 @@ TEST_F(ZorvLogTest, HandsTheCollectedTextOverOnEachFlushOnly) {
 }
 
 TEST_F(ZorvLogTest, DestructionHandsPendingTextOverOnce) {
-  { ZorvLog log(logText); log << "pending " << 7; }
+  {
+    ZorvLog log(logText);
+    log << "pending " << 7;
+  }
   EXPECT_EQ(received(), (Texts{"pending 7"}));
 }
 
@@ -93,8 +96,8 @@ TEST_F(ZorvLogTest, FormatsWithTheClassicLocaleAndStandardDefaults) {
 
   {
     ZorvLog log(logText);
-    log << 1234.5 << " " << 3.14159265 << " " << 0.1f << " " << 1234567.0 << " " << 1234567
-        << " " << -2.5f << std::flush;
+    log << 1234.5 << " " << 3.14159265 << " " << 0.1f << " " << 1234567.0 << " " << 1234567 << " "
+        << -2.5f << std::flush;
   }
   ASSERT_FALSE(received().empty());
   EXPECT_EQ(received()[0], "1234.5 3.14159 0.1 1.23457e+06 1234567 -2.5");
@@ -107,8 +110,8 @@ TEST(AssertionTest, FailedCheckThrowsLogicErrorNamingFileLineAndExpression) {
 
   const int mapDimX = 3;
   const int volumeDimX = 4;
-  EXPECT_THROW_MSG(TESSEL_CHECK_AT(mapDimX == volumeDimX, "tessel", 1305, "mapDimX == volumeDimX"), std::logic_error,
-                   "assertion failure (tessel:1305): mapDimX == volumeDimX");
+  EXPECT_THROW_MSG(TESSEL_CHECK_AT(mapDimX == volumeDimX, "tessel", 1305, "mapDimX == volumeDimX"),
+                   std::logic_error, "assertion failure (tessel:1305): mapDimX == volumeDimX");
 }
 
 }  // namespace

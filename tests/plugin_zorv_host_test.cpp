@@ -155,9 +155,9 @@ TESSEL_EXPORT void zrSetPlotColorTheme(ZrPlot plot, int theme) {
 }
 TESSEL_EXPORT void zrSetPlotLineSizeAndColor(ZrPlot plot, int curve, int lineSize, int red,
                                              int green, int blue, int style) {
-  record("line " + handleText(plot) + " " + std::to_string(curve) + " " +
-         std::to_string(lineSize) + " " + std::to_string(red) + " " + std::to_string(green) +
-         " " + std::to_string(blue) + " " + std::to_string(style));
+  record("line " + handleText(plot) + " " + std::to_string(curve) + " " + std::to_string(lineSize) +
+         " " + std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) +
+         " " + std::to_string(style));
 }
 TESSEL_EXPORT void zrShowPlotLegend(ZrPlot plot, int setting1, int setting2) {
   record("legend " + handleText(plot) + " " + std::to_string(setting1) + " " +
@@ -168,8 +168,7 @@ TESSEL_EXPORT void zrSetPlotTitle(ZrPlot plot, const char* title) {
 }
 #if !TESSEL_TEST_HOST_LACKS_RESIZE_PLOT
 TESSEL_EXPORT void zrResizePlot(ZrPlot plot, int width, int height) {
-  record("resize " + handleText(plot) + " " + std::to_string(width) + " " +
-         std::to_string(height));
+  record("resize " + handleText(plot) + " " + std::to_string(width) + " " + std::to_string(height));
 }
 #endif
 TESSEL_EXPORT void zrSetPlotYAxisRange(ZrPlot plot, float lower, float upper) {
@@ -210,15 +209,16 @@ TEST_F(ZorvHostTest, DialogParametersFileChoiceMessagesAndLogLines) {
   EXPECT_EQ(standIn().parameters["sdmfile"], "C:/data/run1_3DMC.sdm");
 
   standIn().dialogAnswer = "D:/new/study_3DMC.mdm";
-  EXPECT_EQ(host_.chooseFile("Choose the motion file", "C:/data", "*.sdm"), "D:/new/study_3DMC.mdm");
+  EXPECT_EQ(host_.chooseFile("Choose the motion file", "C:/data", "*.sdm"),
+            "D:/new/study_3DMC.mdm");
   standIn().dialogAnswer.reset();
   EXPECT_EQ(host_.chooseFile("Find run1.fmr", "D:/new", "*.fmr"), std::nullopt);
   host_.showMessage("Error: no run");
   EXPECT_EQ(standIn().calls,
-            (std::vector<std::string>{"text task", "int plot_regular", "float fmr_threshold",
-                                      "set sdmfile C:/data/run1_3DMC.sdm",
-                                      "dialog Choose the motion file|C:/data|*.sdm",
-                                      "dialog Find run1.fmr|D:/new|*.fmr", "message Error: no run"}));
+            (std::vector<std::string>{
+                "text task", "int plot_regular", "float fmr_threshold",
+                "set sdmfile C:/data/run1_3DMC.sdm", "dialog Choose the motion file|C:/data|*.sdm",
+                "dialog Find run1.fmr|D:/new|*.fmr", "message Error: no run"}));
 
   host_.logLine("Saving Maps");
   host_.logLine("");
@@ -253,16 +253,28 @@ TEST_F(ZorvHostTest, CurrentRunIsDecodedFromTheHostsRecord) {
 TEST_F(ZorvHostTest, SixPredictorsInOrder) {
   // Five volumes of drift in all six parameters; the widest reaches -2.4.
   const std::vector<std::vector<float>> columns{
-      {0.1f, 0.2f, 0.3f, 0.45f, 0.6f},   {-0.1f, -0.25f, -0.3f, -0.5f, -0.7f},
-      {0.05f, 0.3f, 0.6f, 0.8f, 1.2f},   {0.2f, -0.4f, 0.7f, -1.1f, 1.6f},
+      {0.1f, 0.2f, 0.3f, 0.45f, 0.6f},     {-0.1f, -0.25f, -0.3f, -0.5f, -0.7f},
+      {0.05f, 0.3f, 0.6f, 0.8f, 1.2f},     {0.2f, -0.4f, 0.7f, -1.1f, 1.6f},
       {-0.3f, -0.9f, -1.5f, -2.2f, -2.4f}, {0.0f, 0.5f, 1.0f, 1.5f, 2.0f}};
   host_.plot(test::sdmOf(columns, kRunSdm), "");
-  const std::vector<std::string> expected{
-      "plotLine 5 P0",    "theme h 1",      "line h 0 2 0 0 0 0",
-      "addLine h 5 P1",   "line h 1 2 1 2 3 0",   "addLine h 5 P2",   "line h 2 2 2 4 6 0",
-      "addLine h 5 P3",   "line h 3 2 3 6 9 0",   "addLine h 5 P4",   "line h 4 2 4 8 12 0",
-      "addLine h 5 P5",   "line h 5 2 5 10 15 0", "legend h 1 3",     "title h run1_3DMC.sdm",
-      "resize h 800 350", "range h",        "show h 50 50"};
+  const std::vector<std::string> expected{"plotLine 5 P0",
+                                          "theme h 1",
+                                          "line h 0 2 0 0 0 0",
+                                          "addLine h 5 P1",
+                                          "line h 1 2 1 2 3 0",
+                                          "addLine h 5 P2",
+                                          "line h 2 2 2 4 6 0",
+                                          "addLine h 5 P3",
+                                          "line h 3 2 3 6 9 0",
+                                          "addLine h 5 P4",
+                                          "line h 4 2 4 8 12 0",
+                                          "addLine h 5 P5",
+                                          "line h 5 2 5 10 15 0",
+                                          "legend h 1 3",
+                                          "title h run1_3DMC.sdm",
+                                          "resize h 800 350",
+                                          "range h",
+                                          "show h 50 50"};
   EXPECT_EQ(standIn().calls, expected);
   EXPECT_EQ(standIn().lowerRange, -3.0f);
   EXPECT_EQ(standIn().upperRange, 3.0f);
@@ -340,11 +352,11 @@ TEST_F(ZorvHostTest, MapSlicesAndParameters) {
   host_.addMap(volume, 0.01f, 11.5f);
   EXPECT_EQ(standIn().calls, (std::vector<std::string>{"create map", "get map", "set map"}));
   // Rows of two in each slice of three rows: x runs fastest, then y.
-  EXPECT_EQ(standIn().slices, (std::vector<std::vector<float>>{
-                                  {0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 2.5f},
-                                  {3.0f, 3.5f, 4.0f, 4.5f, 5.0f, 5.5f},
-                                  {6.0f, 6.5f, 7.0f, 7.5f, 8.0f, 8.5f},
-                                  {9.0f, 9.5f, 10.0f, 10.5f, 11.0f, 11.5f}}));
+  EXPECT_EQ(standIn().slices,
+            (std::vector<std::vector<float>>{{0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 2.5f},
+                                             {3.0f, 3.5f, 4.0f, 4.5f, 5.0f, 5.5f},
+                                             {6.0f, 6.5f, 7.0f, 7.5f, 8.0f, 8.5f},
+                                             {9.0f, 9.5f, 10.0f, 10.5f, 11.0f, 11.5f}}));
   EXPECT_EQ(mapParameterAt<std::int32_t>(0), 2);  // the host's grid stays
   EXPECT_EQ(mapParameterAt<std::int32_t>(4), 3);
   EXPECT_EQ(mapParameterAt<std::int32_t>(8), 4);

@@ -28,8 +28,8 @@ SdmDocument driftingMotion(int n) {
   std::vector<std::vector<float>> columns(6);
   for (int p = 0; p < 6; ++p) {
     for (int i = 0; i < n; ++i) {
-      columns[static_cast<std::size_t>(p)].push_back(
-          static_cast<float>(drift[p] * i + wobble[p] * std::sin(0.9 * i + p) + (i >= 9 ? jump[p] : 0.0)));
+      columns[static_cast<std::size_t>(p)].push_back(static_cast<float>(
+          drift[p] * i + wobble[p] * std::sin(0.9 * i + p) + (i >= 9 ? jump[p] : 0.0)));
     }
   }
   return test::sdmOf(columns, "study/run2_3DMC.sdm");
@@ -61,7 +61,8 @@ TEST(QcMeasures, EveryMeasureOfADriftingRun) {
   double fdSum = 0.0, fdMax = 0.0, rmsSum = 0.0, rmsMax = 0.0, translation = 0.0, rotation = 0.0;
   for (int i = 0; i < n; ++i) {
     const auto r = row(motion, i);
-    for (std::size_t p = 0; p < 3; ++p) translation = std::max(translation, std::fabs(double{r[p]}));
+    for (std::size_t p = 0; p < 3; ++p)
+      translation = std::max(translation, std::fabs(double{r[p]}));
     for (std::size_t p = 3; p < 6; ++p) rotation = std::max(rotation, std::fabs(double{r[p]}));
     if (i == 0) continue;
     fdSum += fdByHand(motion, i);
@@ -108,10 +109,12 @@ TEST(QcMeasures, RunsTooShortToMoveAndMismatchedInputs) {
   EXPECT_EQ(none.remaining, 0u);
 
   const SdmDocument motion = driftingMotion(5);
-  EXPECT_THROW_MSG(measureRunQuality(motion, {0, 1, 2, 3}, flagVolumes({}, 5, {}), {}), std::invalid_argument,
-                   "SDM file study/run2_3DMC.sdm: the displacement series holds 4 values, NrOfDataPoints is 5");
-  EXPECT_THROW_MSG(measureRunQuality(motion, {0, 1, 2, 3, 4}, flagVolumes({}, 6, {}), {}), std::invalid_argument,
-                   "SDM file study/run2_3DMC.sdm: the list of flags holds 6 values, NrOfDataPoints is 5");
+  EXPECT_THROW_MSG(
+      measureRunQuality(motion, {0, 1, 2, 3}, flagVolumes({}, 5, {}), {}), std::invalid_argument,
+      "SDM file study/run2_3DMC.sdm: the displacement series holds 4 values, NrOfDataPoints is 5");
+  EXPECT_THROW_MSG(
+      measureRunQuality(motion, {0, 1, 2, 3, 4}, flagVolumes({}, 6, {}), {}), std::invalid_argument,
+      "SDM file study/run2_3DMC.sdm: the list of flags holds 6 values, NrOfDataPoints is 5");
 }
 
 // A locale that groups thousands, as many users' locales do.
@@ -121,10 +124,20 @@ struct Grouping : std::numpunct<char> {
 };
 
 TEST(QcMeasures, TableText) {
-  RunQuality a{.run = "C:/data/run1_3DMC.sdm", .volumes = 1200, .meanRms = 0.1f, .maxRms = 2.5f,
-               .meanFd = 0.123456789f, .maxFd = 1234.5f, .spikes = 2, .flagged = 400,
-               .flaggedPercent = 100.0 / 3.0, .remaining = 800, .longestClean = 1001,
-               .maxTranslation = 0.0000004f, .maxRotation = 3.0f, .overMeanFd = true};
+  RunQuality a{.run = "C:/data/run1_3DMC.sdm",
+               .volumes = 1200,
+               .meanRms = 0.1f,
+               .maxRms = 2.5f,
+               .meanFd = 0.123456789f,
+               .maxFd = 1234.5f,
+               .spikes = 2,
+               .flagged = 400,
+               .flaggedPercent = 100.0 / 3.0,
+               .remaining = 800,
+               .longestClean = 1001,
+               .maxTranslation = 0.0000004f,
+               .maxRotation = 3.0f,
+               .overMeanFd = true};
   RunQuality b{.run = "run 2.sdm", .volumes = 1, .longestClean = 1};
 
   std::ostringstream out;
@@ -140,8 +153,9 @@ TEST(QcMeasures, TableText) {
 
   b.run = "runs\tA.sdm";
   std::ostringstream refused;
-  EXPECT_THROW_MSG((writeQualityTable(refused, {a, b})), IOError,
-                   "SDM file runs\tA.sdm: its path holds a tab or a line break, which the QC table cannot hold");
+  EXPECT_THROW_MSG(
+      (writeQualityTable(refused, {a, b})), IOError,
+      "SDM file runs\tA.sdm: its path holds a tab or a line break, which the QC table cannot hold");
   EXPECT_EQ(refused.str(), "");
 }
 

@@ -23,8 +23,8 @@
 namespace tsl::testing {
 namespace {
 
-using ::testing::ElementsAre;
 using test::RecordingHost;
+using ::testing::ElementsAre;
 
 const char* const kChooseCaption = "Choose the 3DMC SDM you want to use:";
 const char* const kChooseFilter = "3D Motion Correction (*_3DMC.sdm *_3DMC.mdm)";
@@ -52,7 +52,8 @@ class SelectMotionFile : public ::testing::Test {
 
   // A host whose current run has `volumes` volumes and whose file dialogs
   // get answers (nullopt cancels).
-  static RecordingHost hostWith(int volumes, const std::vector<std::optional<std::string>>& answers) {
+  static RecordingHost hostWith(int volumes,
+                                const std::vector<std::optional<std::string>>& answers) {
     RecordingHost host;
     host.run.volumes = volumes;
     host.set("sdmfile", kEarlier);
@@ -71,18 +72,21 @@ class SelectMotionFile : public ::testing::Test {
   // newStudies[0] moves every study from the folder `from` to `to`, the MDM
   // file is rewritten and the log says so. Choosing it again asks nothing
   // and leaves it as it is.
-  void expectRelocation(const std::vector<std::string>& oldStudies, const std::vector<std::string>& newStudies,
-                        const std::vector<std::string>& oldData, const std::vector<std::string>& newData,
-                        const std::string& mdm, const std::string& from, const std::string& to) {
+  void expectRelocation(const std::vector<std::string>& oldStudies,
+                        const std::vector<std::string>& newStudies,
+                        const std::vector<std::string>& oldData,
+                        const std::vector<std::string>& newData, const std::string& mdm,
+                        const std::string& from, const std::string& to) {
     writeMdm(mdm, oldStudies, oldData);
     RecordingHost host = hostWith(5, {mdm, newStudies[0]});
     selectMotionFile(host);
     const std::string name = oldStudies[0].substr(oldStudies[0].find_last_of("/\\") + 1);
     const std::string relocation = "SDM not found. Select " + name + " manually.";
-    EXPECT_THAT(host.calls, ElementsAre("dialog " + std::string(kChooseCaption), "dialog " + relocation,
-                                        "log Tessel>  MDM file " + mdm + ": studies moved from \"" + from + "\" to \"" +
-                                            to + "\", MDM file saved",
-                                        "set " + mdm));
+    EXPECT_THAT(host.calls,
+                ElementsAre("dialog " + std::string(kChooseCaption), "dialog " + relocation,
+                            "log Tessel>  MDM file " + mdm + ": studies moved from \"" + from +
+                                "\" to \"" + to + "\", MDM file saved",
+                            "set " + mdm));
     ASSERT_EQ(host.dialogs.size(), 2u);
     EXPECT_EQ(host.dialogs[1].initialFolder, mdm.substr(0, mdm.rfind('/') + 1));
     EXPECT_EQ(host.dialogs[1].filter, "Single Subject Desgin Matrix (" + name + ")");
@@ -115,8 +119,8 @@ TEST_F(SelectMotionFile, StoresTheChosenFileAndWarnsAboutOtherVolumeCounts) {
   for (const int volumes : {4, 6}) {
     RecordingHost other = hostWith(volumes, {sdm});
     selectMotionFile(other);
-    EXPECT_THAT(other.calls, ElementsAre("dialog " + std::string(kChooseCaption), "message " + std::string(kMismatch),
-                                         "set " + sdm))
+    EXPECT_THAT(other.calls, ElementsAre("dialog " + std::string(kChooseCaption),
+                                         "message " + std::string(kMismatch), "set " + sdm))
         << volumes << " volumes";
   }
 
@@ -135,7 +139,8 @@ TEST_F(SelectMotionFile, StoresTheChosenFileAndWarnsAboutOtherVolumeCounts) {
 
 TEST_F(SelectMotionFile, RefusalsKeepTheMotionFile) {
   RecordingHost cancelled = hostWith(5, {std::nullopt});
-  EXPECT_THROW_MSG(selectMotionFile(cancelled), std::runtime_error, "You must choose a valid file!");
+  EXPECT_THROW_MSG(selectMotionFile(cancelled), std::runtime_error,
+                   "You must choose a valid file!");
   expectKept(cancelled);
   EXPECT_EQ(cancelled.dialogs.size(), 1u);
 
@@ -157,7 +162,8 @@ TEST_F(SelectMotionFile, RefusalsKeepTheMotionFile) {
 
   const std::string missing = dir.file("absent_3DMC.sdm");
   RecordingHost absent = hostWith(5, {missing});
-  EXPECT_THROW_MSG(selectMotionFile(absent), OpenFileError, "Failed opening for reading: " + missing);
+  EXPECT_THROW_MSG(selectMotionFile(absent), OpenFileError,
+                   "Failed opening for reading: " + missing);
   expectKept(absent);
 }
 
@@ -165,18 +171,20 @@ TEST_F(SelectMotionFile, MovedStudiesAreRelocatedOnceThroughTheHostsDialog) {
   const std::string root = dir.path().generic_string();
 
   // A folder tree moved: the subfolders both places share stay.
-  expectRelocation({root + "/old/sub/run1_3DMC.sdm", root + "/old/other/run2_3DMC.sdm"},
-                   {motionFile("new/sub/run1_3DMC.sdm", 5), motionFile("new/other/run2_3DMC.sdm", 4)},
-                   {root + "/old/sub/run1.fmr", root + "/old/other/run2.fmr"},
-                   {root + "/new/sub/run1.fmr", root + "/new/other/run2.fmr"}, root + "/fwd.mdm", root + "/old",
-                   root + "/new");
+  expectRelocation(
+      {root + "/old/sub/run1_3DMC.sdm", root + "/old/other/run2_3DMC.sdm"},
+      {motionFile("new/sub/run1_3DMC.sdm", 5), motionFile("new/other/run2_3DMC.sdm", 4)},
+      {root + "/old/sub/run1.fmr", root + "/old/other/run2.fmr"},
+      {root + "/new/sub/run1.fmr", root + "/new/other/run2.fmr"}, root + "/fwd.mdm", root + "/old",
+      root + "/new");
 
   // The same with backslashes, as the host's own dialog answers on Windows.
-  expectRelocation({root + "/old\\sub\\b1_3DMC.sdm", root + "/old\\other\\b2_3DMC.sdm"},
-                   {motionFile("new\\sub\\b1_3DMC.sdm", 5), motionFile("new\\other\\b2_3DMC.sdm", 4)},
-                   {root + "/old\\sub\\b1.fmr", root + "/old\\other\\b2.fmr"},
-                   {root + "/new\\sub\\b1.fmr", root + "/new\\other\\b2.fmr"}, root + "/back.mdm", root + "/old",
-                   root + "/new");
+  expectRelocation(
+      {root + "/old\\sub\\b1_3DMC.sdm", root + "/old\\other\\b2_3DMC.sdm"},
+      {motionFile("new\\sub\\b1_3DMC.sdm", 5), motionFile("new\\other\\b2_3DMC.sdm", 4)},
+      {root + "/old\\sub\\b1.fmr", root + "/old\\other\\b2.fmr"},
+      {root + "/new\\sub\\b1.fmr", root + "/new\\other\\b2.fmr"}, root + "/back.mdm", root + "/old",
+      root + "/new");
 
   // Relative study paths found neither as given nor beside the MDM get the
   // leading part of the chosen path.
@@ -184,8 +192,8 @@ TEST_F(SelectMotionFile, MovedStudiesAreRelocatedOnceThroughTheHostsDialog) {
                    {motionFile("moved/select-rel1_3DMC.sdm", 5),
                     motionFile("moved/select-sub/select-rel2_3DMC.sdm", 4)},
                    {"rel1.fmr", "select-sub/rel2.fmr"},
-                   {root + "/moved/rel1.fmr", root + "/moved/select-sub/rel2.fmr"}, root + "/rel.mdm", "",
-                   root + "/moved/");
+                   {root + "/moved/rel1.fmr", root + "/moved/select-sub/rel2.fmr"},
+                   root + "/rel.mdm", "", root + "/moved/");
 }
 
 // A relocation that cannot be done leaves the MDM's bytes and the dialog's
@@ -199,7 +207,8 @@ TEST_F(SelectMotionFile, RelocationRefusalsLeaveTheMdmAlone) {
   // Cancelled, or a chosen path shorter than the missing file's name (a file
   // of that name lies beside the MDM): the missing SDM is reported.
   motionFile("un1_3DMC.sdm", 5);
-  for (const std::optional<std::string>& answer : {std::optional<std::string>(), std::optional<std::string>("un1_3DMC.sdm")}) {
+  for (const std::optional<std::string>& answer :
+       {std::optional<std::string>(), std::optional<std::string>("un1_3DMC.sdm")}) {
     RecordingHost host = hostWith(5, {mdm, answer});
     EXPECT_THROW_MSG(selectMotionFile(host), OpenFileError, "Failed opening for reading: " + gone);
     EXPECT_EQ(host.dialogs.size(), 2u);
@@ -218,8 +227,8 @@ TEST_F(SelectMotionFile, RelocationRefusalsLeaveTheMdmAlone) {
   RecordingHost renamed = hostWith(5, {subjects, anna});
   EXPECT_THROW_MSG(selectMotionFile(renamed), IOError,
                    "MDM file " + subjects + ": study 2 (" + root +
-                       "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies from \"" + root +
-                       "/old/anna\" to \"" + root + "/new/s01\"");
+                       "/old/bert/run1_3DMC.sdm) cannot be found after moving the studies from \"" +
+                       root + "/old/anna\" to \"" + root + "/new/s01\"");
   expectKept(renamed);
   EXPECT_EQ(readFile(subjects), subjectBytes);
 }
@@ -258,12 +267,15 @@ TEST_F(SelectMotionFile, TasksRefuseAPathThatIsNoMotionFile) {
       host.set("map_max_abs", 1);
       host.set("create_spikes", 1);
       EXPECT_THROW_MSG(task(host), std::runtime_error,
-                       path.empty() ? "No motion file chosen: choose the 3DMC SDM or MDM first"
-                                    : "Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
+                       path.empty()
+                           ? "No motion file chosen: choose the 3DMC SDM or MDM first"
+                           : "Not an SDM or MDM file (the name must end in .sdm or .mdm): " + path);
       EXPECT_TRUE(host.calls.empty());
     }
   }
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 }  // namespace

@@ -78,9 +78,8 @@ TEST(SpikeFlags, MatchFlagsWorkedOutVolumeByVolume) {
           const FlagOptions options{before, after, minSegment};
           const std::vector<bool> expected = flagsByHand(spikes, n, options);
           const FlaggedVolumes f = flagVolumes(spikes, n, options);
-          ASSERT_EQ(f.flagged, expected)
-              << "spikes " << mask << " before " << before << " after " << after << " min "
-              << minSegment;
+          ASSERT_EQ(f.flagged, expected) << "spikes " << mask << " before " << before << " after "
+                                         << after << " min " << minSegment;
           Volumes listed;
           for (std::size_t v = 0; v < n; ++v) {
             if (expected[v]) listed.push_back(v);
@@ -103,7 +102,8 @@ TEST(SpikeFlags, HugeWindowsReachTheEndsAndBadSpikesAreRefused) {
   // A run without spikes keeps every volume, however short.
   EXPECT_EQ(flagVolumes({}, 3, {1, 1, 5}).volumes, Volumes{});
 
-  EXPECT_THROW_MSG((flagVolumes({2, 9}, 9, {})), std::invalid_argument, "Spike volume 9 is outside a run of 9 volumes");
+  EXPECT_THROW_MSG((flagVolumes({2, 9}, 9, {})), std::invalid_argument,
+                   "Spike volume 9 is outside a run of 9 volumes");
   EXPECT_THROW_MSG((flagVolumes({2, 5, 5}, 9, {})), std::invalid_argument,
                    "Spike volumes are not in increasing order at volume 5");
 }

@@ -17,8 +17,10 @@ TEST(Volume, ElementCountIsCheckedInAWideType) {
                    "Volume grid 46341 x 46341 x 1 is not a valid voxel grid");
   EXPECT_THROW_MSG(Volume v(Dim3{65536, 65536, 65536}), std::length_error,
                    "Volume grid 65536 x 65536 x 65536 is not a valid voxel grid");
-  EXPECT_THROW_MSG(Volume v(Dim3{-1, 2, 3}), std::length_error, "Volume grid -1 x 2 x 3 is not a valid voxel grid");
-  EXPECT_THROW_MSG(Volume v(Dim3{2, 2, -2}), std::length_error, "Volume grid 2 x 2 x -2 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{-1, 2, 3}), std::length_error,
+                   "Volume grid -1 x 2 x 3 is not a valid voxel grid");
+  EXPECT_THROW_MSG(Volume v(Dim3{2, 2, -2}), std::length_error,
+                   "Volume grid 2 x 2 x -2 is not a valid voxel grid");
   const Volume empty(Dim3{0, 5, 5});
   EXPECT_EQ(empty.size(), 0u);
 }

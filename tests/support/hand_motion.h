@@ -23,13 +23,16 @@ Vec3d moveByHand(Vec3d p, const Number* parameters) {
   const double b = parameters[4] * toRadians;
   const double c = parameters[5] * toRadians;
   const Vec3d rx{p.x, std::cos(a) * p.y - std::sin(a) * p.z, std::sin(a) * p.y + std::cos(a) * p.z};
-  const Vec3d ry{std::cos(b) * rx.x + std::sin(b) * rx.z, rx.y, -std::sin(b) * rx.x + std::cos(b) * rx.z};
-  const Vec3d rz{std::cos(c) * ry.x - std::sin(c) * ry.y, std::sin(c) * ry.x + std::cos(c) * ry.y, ry.z};
+  const Vec3d ry{std::cos(b) * rx.x + std::sin(b) * rx.z, rx.y,
+                 -std::sin(b) * rx.x + std::cos(b) * rx.z};
+  const Vec3d rz{std::cos(c) * ry.x - std::sin(c) * ry.y, std::sin(c) * ry.x + std::cos(c) * ry.y,
+                 ry.z};
   return {rz.x - parameters[0], rz.y - parameters[1], rz.z - parameters[2]};
 }
 
 inline double distance(Vec3d a, Vec3d b) {
-  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
+  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
+                   (a.z - b.z) * (a.z - b.z));
 }
 
 // Relative RMS displacement from volume parameters a to b, from the closed
@@ -57,7 +60,8 @@ template <typename Number>
 double framewiseChangeByHand(const Number* a, const Number* b) {
   double fd = 0.0;
   for (int p = 0; p < 3; ++p) fd += std::fabs(double{b[p]} - a[p]);
-  for (int p = 3; p < 6; ++p) fd += 50.0 * std::fabs(double{b[p]} - a[p]) * std::numbers::pi / 180.0;
+  for (int p = 3; p < 6; ++p)
+    fd += 50.0 * std::fabs(double{b[p]} - a[p]) * std::numbers::pi / 180.0;
   return fd;
 }
 

@@ -13,12 +13,18 @@ namespace {
 
 const char* kindName(JsonValue::Kind kind) {
   switch (kind) {
-    case JsonValue::Kind::Null: return "null";
-    case JsonValue::Kind::Boolean: return "a boolean";
-    case JsonValue::Kind::Number: return "a number";
-    case JsonValue::Kind::String: return "a string";
-    case JsonValue::Kind::Array: return "an array";
-    case JsonValue::Kind::Object: return "an object";
+    case JsonValue::Kind::Null:
+      return "null";
+    case JsonValue::Kind::Boolean:
+      return "a boolean";
+    case JsonValue::Kind::Number:
+      return "a number";
+    case JsonValue::Kind::String:
+      return "a string";
+    case JsonValue::Kind::Array:
+      return "an array";
+    case JsonValue::Kind::Object:
+      return "an object";
   }
   return "?";
 }
@@ -135,7 +141,8 @@ class Parser {
   unsigned hex4() {
     if (pos_ + 4 > text_.size()) fail("short \\u escape");
     unsigned code = 0;
-    const auto [stop, error] = std::from_chars(text_.data() + pos_, text_.data() + pos_ + 4, code, 16);
+    const auto [stop, error] =
+        std::from_chars(text_.data() + pos_, text_.data() + pos_ + 4, code, 16);
     if (error != std::errc() || stop != text_.data() + pos_ + 4) fail("bad \\u escape");
     pos_ += 4;
     return code;
@@ -156,14 +163,30 @@ class Parser {
       if (pos_ >= text_.size()) fail("unterminated escape");
       const char e = text_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           unsigned code = hex4();
           if (code >= 0xd800 && code < 0xdc00 && consume("\\u")) {
@@ -173,7 +196,8 @@ class Parser {
           appendUtf8(out, code);
           break;
         }
-        default: fail("bad escape");
+        default:
+          fail("bad escape");
       }
     }
   }
@@ -323,14 +347,17 @@ const JsonValue& JsonValue::at(const std::string& key) const {
 
 std::string JsonValue::dump() const {
   switch (kind_) {
-    case Kind::Null: return "null";
-    case Kind::Boolean: return boolean_ ? "true" : "false";
+    case Kind::Null:
+      return "null";
+    case Kind::Boolean:
+      return boolean_ ? "true" : "false";
     case Kind::Number: {
       char buffer[64];
       const auto result = std::to_chars(buffer, buffer + sizeof buffer, number_);
       return std::string(buffer, result.ptr);
     }
-    case Kind::String: return quote(text_);
+    case Kind::String:
+      return quote(text_);
     case Kind::Array: {
       std::string json = "[";
       for (std::size_t i = 0; i < items_.size(); ++i) {

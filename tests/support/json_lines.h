@@ -40,10 +40,10 @@ class JsonValue {
   const std::vector<JsonValue>& items() const;  // array
   std::size_t size() const { return items().size(); }
   const JsonValue& operator[](std::size_t index) const;  // array; throws when out of range
-  std::vector<float> floats() const;                    // array of numbers
-  std::vector<long long> ints() const;                  // array of integers
-  bool has(const std::string& key) const;               // object
-  const JsonValue& at(const std::string& key) const;    // object; throws when absent
+  std::vector<float> floats() const;                     // array of numbers
+  std::vector<long long> ints() const;                   // array of integers
+  bool has(const std::string& key) const;                // object
+  const JsonValue& at(const std::string& key) const;     // object; throws when absent
   const std::vector<std::pair<std::string, JsonValue>>& members() const;
 
   // Compact JSON text, for failure messages.

@@ -20,7 +20,8 @@ DisplacementMaps referenceDisplacement(const std::vector<std::int32_t>& mask, Di
   for (std::size_t j = 0; j < n; ++j) {
     std::vector<float> values;
     for (std::size_t p = 0; p < 6; ++p) values.push_back(motion.columns[p][j]);
-    const PointSet current = transformPoints(centres, motionMatrix(ParameterArray(std::move(values))));
+    const PointSet current =
+        transformPoints(centres, motionMatrix(ParameterArray(std::move(values))));
     for (const std::int32_t index : mask) {
       const auto v = static_cast<std::size_t>(index);
       const Point3 c = current[v];
@@ -50,7 +51,7 @@ DisplacementMaps referenceDisplacement(const std::vector<std::int32_t>& mask, Di
 }
 
 std::vector<const Volume*> mapsInOrder(const DisplacementMaps& maps) {
-  return {&maps.meanAbsolute, &maps.maxAbsolute, &maps.meanRelative, &maps.maxRelative,
+  return {&maps.meanAbsolute, &maps.maxAbsolute,  &maps.meanRelative, &maps.maxRelative,
           &maps.maxAbsoluteX, &maps.maxAbsoluteY, &maps.maxAbsoluteZ};
 }
 
@@ -62,7 +63,8 @@ namespace {
 bool sameValues(const Volume& a, const Volume& b) {
   if (std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0) return true;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::memcmp(a.data() + i, b.data() + i, sizeof(float)) != 0 && !(std::isnan(a[i]) && std::isnan(b[i]))) {
+    if (std::memcmp(a.data() + i, b.data() + i, sizeof(float)) != 0 &&
+        !(std::isnan(a[i]) && std::isnan(b[i]))) {
       return false;
     }
   }
@@ -75,7 +77,8 @@ int firstDifferentMap(const DisplacementMaps& a, const DisplacementMaps& b) {
   const auto ma = mapsInOrder(a);
   const auto mb = mapsInOrder(b);
   for (std::size_t i = 0; i < ma.size(); ++i) {
-    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() || !sameValues(*ma[i], *mb[i])) {
+    if (!(ma[i]->dim == mb[i]->dim) || ma[i]->size() != mb[i]->size() ||
+        !sameValues(*ma[i], *mb[i])) {
       return static_cast<int>(i);
     }
   }

@@ -205,8 +205,8 @@ std::vector<std::string> SimulatorRun::callNames() const {
 }
 
 std::string SimulatorRun::describe() const {
-  std::string text = "exit status " + std::to_string(exitCode) + "\nstandard error:\n" + err +
-                     "\ntranscript:\n";
+  std::string text =
+      "exit status " + std::to_string(exitCode) + "\nstandard error:\n" + err + "\ntranscript:\n";
   for (const HostCall& call : transcript) text += call.line + "\n";
   return text;
 }

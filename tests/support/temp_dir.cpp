@@ -26,9 +26,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const {
-  return (path_ / name).generic_string();
-}
+std::string TempDir::file(const std::string& name) const { return (path_ / name).generic_string(); }
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

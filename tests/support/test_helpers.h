@@ -20,12 +20,12 @@
 // A statement whose commas are not inside parentheses (a braced list, a
 // template argument list) must be put in parentheses:
 //   EXPECT_THROW_MSG((combineModels({a, b})), std::invalid_argument, "...");
-#define EXPECT_THROW_MSG(statement, ExceptionType, expectedMessage)                      \
-  do {                                                                                   \
-    const ::testing::AssertionResult tessel_throw_result =                               \
-        ::tsl::test::throwsWithMessage<ExceptionType>([&] { statement; }, #statement,   \
+#define EXPECT_THROW_MSG(statement, ExceptionType, expectedMessage)                       \
+  do {                                                                                    \
+    const ::testing::AssertionResult tessel_throw_result =                                \
+        ::tsl::test::throwsWithMessage<ExceptionType>([&] { statement; }, #statement,     \
                                                       #ExceptionType, (expectedMessage)); \
-    if (!tessel_throw_result) ADD_FAILURE() << tessel_throw_result.message();            \
+    if (!tessel_throw_result) ADD_FAILURE() << tessel_throw_result.message();             \
   } while (false)
 
 namespace tsl::test {
@@ -61,7 +61,8 @@ template <typename Exception, typename Statement>
 // entries as SdmDocument() makes them. Set names or colours afterwards where
 // a test needs others. Throws std::invalid_argument when the columns differ in
 // length (a mistake in the test's data).
-inline SdmDocument sdmOf(const std::vector<std::vector<float>>& columns, const std::string& path = "") {
+inline SdmDocument sdmOf(const std::vector<std::vector<float>>& columns,
+                         const std::string& path = "") {
   SdmDocument doc;
   doc.path = path;
   const std::size_t points = columns.empty() ? 0 : columns.front().size();
@@ -89,8 +90,8 @@ inline SdmDocument sdmOf(const std::vector<std::vector<float>>& columns, const s
 // rotation) becoming the predictors. Without rows the document has the
 // predictors and no data points. Throws std::invalid_argument when a row
 // holds fewer than `predictors` values.
-inline SdmDocument motionSdmOf(const std::vector<std::vector<float>>& rows, const std::string& path = "",
-                               std::size_t predictors = 6) {
+inline SdmDocument motionSdmOf(const std::vector<std::vector<float>>& rows,
+                               const std::string& path = "", std::size_t predictors = 6) {
   std::vector<std::vector<float>> columns(predictors);
   for (std::size_t j = 0; j < rows.size(); ++j) {
     if (rows[j].size() < predictors) {
