@@ -27,6 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef __linux__
+// Both faults need a mount, which only a Linux process can make.
 using Snapshot = std::map<std::string, std::string>;  // as folderContents gives it
 
 std::vector<MotionRow> motionRows() {
@@ -90,7 +92,6 @@ class Faults : public ::testing::Test {
   TempDir dir;
 };
 
-#ifdef __linux__
 // A mount made by the test and undone at its end; mounting needs root and a
 // kernel that lets this process mount, so tests skip when it fails.
 class ScopedMount {
@@ -165,12 +166,12 @@ TEST_F(Faults, FullDisk) {
 // These two faults need a mount made on the Linux side (as root, folder
 // permissions stop nothing). A Windows process, under wine too, cannot make
 // one; the tests are reported as skipped rather than left out.
-TEST_F(Faults, OutputFolderWithoutWritePermission) {
+TEST(Faults, OutputFolderWithoutWritePermission) {
   GTEST_SKIP()
       << "a read-only folder needs a Linux bind mount, which a Windows process cannot make";
 }
 
-TEST_F(Faults, FullDisk) {
+TEST(Faults, FullDisk) {
   GTEST_SKIP()
       << "a full disk needs a small Linux tmpfs mount, which a Windows process cannot make";
 }
