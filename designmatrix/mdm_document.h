@@ -75,8 +75,8 @@ class MdmDocument {
   // study's SDM file to be found at its new path, rewrites the MDM file
   // (writeToFile), notes one line (user.log, when set): "MDM file <path>:
   // studies moved from "<from>" to "<to>", MDM file saved", and returns true.
-  // Returns false, changing nothing, when the user cancels or picks a path
-  // shorter than the missing file's name.
+  // Returns false, changing nothing, when the user cancels, picks a path
+  // shorter than the missing file's name, or cannot be asked (no chooseFile).
   // Throws IOError "MDM file <path>: study <j> (<sdm path>) cannot be found
   // after moving the studies from "<from>" to "<to>"" for the first study (j
   // counted from 1) still missing after the move; the document and its file

@@ -1,5 +1,6 @@
-// What the tasks require of a motion document: the first six predictor
-// columns are the rigid-body motion parameters of every volume.
+// What the tasks require of a motion document (the first six predictor
+// columns are the rigid-body motion parameters of every volume), and those
+// parameters taken out of it once for the computations that follow.
 #ifndef TESSEL_DESIGNMATRIX_MOTION_PARAMETERS_H
 #define TESSEL_DESIGNMATRIX_MOTION_PARAMETERS_H
 

@@ -1,4 +1,4 @@
-// Fuzz target of the MDM reader (the reader alone: relocation asks the host).
+// Fuzz target of the MDM reader (the reader alone: relocation asks the user).
 // A document that reads is written back and must read again, with the same
 // studies.
 #include <cstddef>

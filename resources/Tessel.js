@@ -272,7 +272,7 @@ function readNumber(control, input) {
     number = Number(text.replace(",", "."));
   }
   if (typeof number !== "number" || isNaN(number)) return { problem: quoted + " is not a number." };
-  if (control.kind === "int" && isFinite(number) && !Number.isInteger(number)) {
+  if (control.kind === "int" && isFinite(number) && Math.floor(number) !== number) {
     return { problem: quoted + " is not a whole number." };
   }
   if (!(number >= control.min && number <= control.max)) {
