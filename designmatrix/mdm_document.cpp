@@ -28,13 +28,20 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool sameCharacter(char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); }
 
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Windows folder names ignore letter case, and MDMs edited by hand mix
+// C:\Data and c:\data. A wrong match on a case-sensitive system cannot go
+// unnoticed: every moved study must then be found.
+bool sameFolderCharacter(char a, char b) { return sameCharacter(asciiLower(a), asciiLower(b)); }
+
 // A path elsewhere stays: the user has shown the new place of this folder
 // only. The folder is matched whole: "C:/old/anna" does not hold
 // "C:/old/annabel/run1.sdm".
 void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove) {
   const std::string& from = studyMove.from;
   if (text.size() < from.size() ||
-      !std::equal(from.begin(), from.end(), text.begin(), sameCharacter))
+      !std::equal(from.begin(), from.end(), text.begin(), sameFolderCharacter))
     return;
   const bool wholeFolder = from.empty() || isSeparator(from.back()) || text.size() == from.size() ||
                            isSeparator(text[from.size()]);

@@ -97,7 +97,8 @@ class MdmDocument {
   // first oldSdmPath.size() - n characters of oldSdmPath, to the first
   // selectedPath.size() - n characters of selectedPath. Every study path (the
   // data and leading paths too) that begins with the folder from ("/" and "\"
-  // again alike; a separator or the path's end follows it) gets that
+  // again alike, ASCII letters in either case; a separator or the path's end
+  // follows it) gets that
   // beginning replaced by to; other paths stay as they are. Returns the move.
   StudyMove replaceStudyPrefixes(const std::string& oldSdmPath, const std::string& selectedPath);
 

@@ -246,6 +246,13 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
   EXPECT_EQ(named.sdmPaths,
             (std::vector<std::string>{"new/hanna/run1_3DMC.sdm", "old/annabel/run1_3DMC.sdm"}));
 
+  // The old folder written in other letter case by a hand-edited MDM.
+  MdmDocument cased = read(std::string(kHeader) +
+                           "2\n\"C:\\Data\\a\\r1.fmr\" \"C:\\Data\\a\\r1.sdm\"\n"
+                           "\"c:\\data\\a\\r2.fmr\" \"c:\\data\\a\\r2.sdm\"\n");
+  cased.replaceStudyPrefixes("C:\\Data\\a\\r1.sdm", "E:\\a\\r1.sdm");
+  EXPECT_EQ(cased.sdmPaths, (std::vector<std::string>{"E:\\a\\r1.sdm", "E:\\a\\r2.sdm"}));
+
   // A relative old path gets the selected path's leading part.
   MdmDocument relative =
       read(std::string(kHeader) + "2\n\"run1.fmr\" \"run1.sdm\"\n\"b/run2.fmr\" \"b/run2.sdm\"\n");
