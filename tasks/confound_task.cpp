@@ -105,6 +105,16 @@ void addDocument(FileSet& files, const std::string& path, const SdmDocument& doc
   files.add(path, [&document](std::ostream& out) { document.write(out); });
 }
 
+// A file of this run that may have nothing to hold: document goes to path
+// when there is one; otherwise a file of an earlier computation at path is
+// removed with the run's files, since it would look like this run's result.
+// Returns true when such a file is to be removed.
+bool addOrRemoveStale(FileSet& files, const std::string& path, const SdmDocument* document) {
+  if (document == nullptr) return files.remove(path);
+  addDocument(files, path, *document);
+  return false;
+}
+
 // Standardised whether or not it is written, as every model is. A written
 // model joins written, the parts of the combined model.
 void standardizeAndAdd(FileSet& files, std::vector<SdmDocument>& written, SdmDocument& model,
@@ -224,16 +234,9 @@ void createConfoundModels(Host& host) {
     // The run's files arrive together or not at all (see FileSet).
     FileSet files;
     const std::string spikesPath = insertBeforeExtension(motion.path, "_spikes");
-    bool staleSpikes = false;
-    if (params.createSpikes) {
-      if (spikes.NrOfPredictors.value > 0) {
-        addDocument(files, spikesPath, spikes);
-      } else {
-        // Left from an earlier run with another threshold, it would look like
-        // this run's result.
-        staleSpikes = files.remove(spikesPath);
-      }
-    }
+    const bool haveSpikes = spikes.NrOfPredictors.value > 0;
+    const bool staleSpikes =
+        params.createSpikes && addOrRemoveStale(files, spikesPath, haveSpikes ? &spikes : nullptr);
     std::vector<SdmDocument> written;  // in the order of the combined model
     standardizeAndAdd(files, written, detrended, params.createDetrended, motion.path, "_detr");
     standardizeAndAdd(files, written, derivative, params.createDerivative, motion.path, "_deriv");
@@ -249,14 +252,9 @@ void createConfoundModels(Host& host) {
     const std::string combinedPath = insertBeforeExtension(motion.path, "_combined");
     bool staleCombined = false;
     if (params.createCombined) {
-      if (params.createSpikes && spikes.NrOfPredictors.value > 0) written.push_back(spikes);
-      if (!written.empty()) {
-        addDocument(files, combinedPath, combineModels(written));
-      } else {
-        // Nothing of this run to combine: like a spike file, a combined file
-        // of an earlier computation must not stay as if it were this one's.
-        staleCombined = files.remove(combinedPath);
-      }
+      if (params.createSpikes && haveSpikes) written.push_back(spikes);
+      const SdmDocument combined = written.empty() ? SdmDocument() : combineModels(written);
+      staleCombined = addOrRemoveStale(files, combinedPath, written.empty() ? nullptr : &combined);
     }
     files.commit();
     if (staleSpikes) host.logLine("Removed the spike file of an earlier run: " + spikesPath);

@@ -18,11 +18,8 @@ namespace tsl {
 inline constexpr const char* kRmsSeriesName = "relative RMS displacement";
 inline constexpr int kRmsSeriesGrey = 250;  // red, green and blue
 
-// File dialogs and log lines of host, for readers that may need the user.
-UserAccess userAccessOf(Host& host);
-
 // The runs of the dialog's motion file path, read with the user's help
-// (loadMotionDocuments).
+// through host's file dialogs and log (loadMotionDocuments).
 std::vector<SdmDocument> loadRuns(Host& host, const std::string& path);
 
 // The parts written one after the other as the log stream writes them:
