@@ -22,38 +22,47 @@ constexpr const char* kEol = "\r\n";
 constexpr std::size_t kStudyQuotes = 4;
 constexpr std::size_t kMtcStudyQuotes = 6;
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-bool sameCharacter(char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); }
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool sameCharacter(char a, char b) {
+  return a == b || (isPathSeparator(a) && isPathSeparator(b));
+}
 
 // Windows folder names ignore letter case, and MDMs edited by hand mix
 // C:\Data and c:\data. A wrong match on a case-sensitive system cannot go
 // unnoticed: every moved study must then be found.
-bool sameFolderCharacter(char a, char b) { return sameCharacter(asciiLower(a), asciiLower(b)); }
+bool sameFolderCharacter(char a, char b) { return sameCharacter(lowerAscii(a), lowerAscii(b)); }
 
-// A path elsewhere stays: the user has shown the new place of this folder
-// only. The folder is matched whole: "C:/old/anna" does not hold
-// "C:/old/annabel/run1.sdm".
-void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove) {
-  const std::string& from = studyMove.from;
-  if (text.size() < from.size() ||
-      !std::equal(from.begin(), from.end(), text.begin(), sameFolderCharacter))
-    return;
-  const bool wholeFolder = from.empty() || isSeparator(from.back()) || text.size() == from.size() ||
-                           isSeparator(text[from.size()]);
-  if (wholeFolder) text = studyMove.to + text.substr(from.size());
+// text begins with the folder: its characters as sameFolderCharacter compares
+// them, followed by a separator or the end of text (unless folder is empty or
+// ends in one itself). "C:/old/anna" does not hold "C:/old/annabel/run1.sdm".
+bool beginsWithFolder(const std::string& text, const std::string& folder) {
+  if (text.size() < folder.size() ||
+      !std::equal(folder.begin(), folder.end(), text.begin(), sameFolderCharacter))
+    return false;
+  return folder.empty() || isPathSeparator(folder.back()) || text.size() == folder.size() ||
+         isPathSeparator(text[folder.size()]);
 }
 
-// A rooted path ("/x", "\\server\x") or one on a drive ("C:x", "C:\x") names
-// no place inside the MDM's folder.
-bool isRelative(const std::string& text) {
-  const bool drive = text.size() >= 2 && text[1] == ':' &&
-                     ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
-  return !text.empty() && !isSeparator(text[0]) && !drive;
+// A path elsewhere stays: the user has shown the new place of this folder
+// only. The part a moved path keeps takes the separator of the user's answer,
+// so an MDM written on Windows and moved to a Linux mount names files that
+// open; the new folder stays as the user's answer wrote it.
+void applyMove(std::string& text, const MdmDocument::StudyMove& studyMove, char separator) {
+  if (!beginsWithFolder(text, studyMove.from)) return;
+  std::string kept = text.substr(studyMove.from.size());
+  if (separator != '\0') {
+    for (char& c : kept) {
+      if (isPathSeparator(c)) c = separator;
+    }
+  }
+  text = studyMove.to + kept;
+}
+
+// The separator the path uses last; '\0' when it has none.
+char lastSeparatorOf(const std::string& path) {
+  const auto at = path.find_last_of("/\\");
+  return at == std::string::npos ? '\0' : path[at];
 }
 
 class MdmReader {
@@ -73,10 +82,9 @@ class MdmReader {
     if (in_.good()) lineNumber_ = lineNumberAt(in_.tellg());
     std::string line;
     std::getline(in_, line);
-    // An exhausted file yields no more study lines; no need to go on counting
-    // up to a large NrOfStudies.
-    const auto wanted = static_cast<std::size_t>(doc_.NrOfStudies);
-    while (doc_.sdmPaths.size() < wanted && std::getline(in_, line)) {
+    // Every line after the count is a study line or blank: a study listed
+    // beyond the count would otherwise drop out of every model unseen.
+    while (std::getline(in_, line)) {
       ++lineNumber_;
       if (line.find_first_not_of(" \t\r\v\f") == std::string::npos) continue;
       if (!readStudyLine(line)) {
@@ -84,7 +92,8 @@ class MdmReader {
              " does not name a data file and an SDM file in double quotes");
       }
     }
-    if (doc_.sdmPaths.size() < wanted) {
+    const auto wanted = static_cast<std::size_t>(doc_.NrOfStudies);
+    if (doc_.sdmPaths.size() != wanted) {
       const std::size_t found = doc_.sdmPaths.size();
       fail("NrOfStudies is " + std::to_string(wanted) + ", but the file lists " +
            std::to_string(found) + (found == 1 ? " study" : " studies"));
@@ -202,12 +211,13 @@ void MdmDocument::write(std::ostream& out) const {
   }
 }
 
+std::string MdmDocument::resolveStudyPath(const std::string& written) const {
+  return isRelativePath(written) ? directoryOf(path) + written : written;
+}
+
 std::optional<std::string> MdmDocument::findStudySdm(std::size_t j) const {
-  const std::string& written = sdmPaths.at(j);
-  if (canOpenForReading(written)) return written;
-  if (!isRelative(written)) return std::nullopt;
-  const std::string besideMdm = directoryOf(path) + written;
-  if (canOpenForReading(besideMdm)) return besideMdm;
+  std::string sdm = resolveStudyPath(sdmPaths.at(j));
+  if (canOpenForReading(sdm)) return sdm;
   return std::nullopt;
 }
 
@@ -226,18 +236,42 @@ MdmDocument::StudyMove MdmDocument::replaceStudyPrefixes(const std::string& oldS
   // The shared part starts at a folder boundary: with anna/run1.sdm moved to
   // hanna/run1.sdm the folder anna became hanna, not "" became "h".
   while (common > 0 && common < oldLength && common < selectedLength &&
-         !isSeparator(oldSdmPath[oldLength - common])) {
+         !isPathSeparator(oldSdmPath[oldLength - common])) {
     --common;
   }
   const StudyMove studyMove{oldSdmPath.substr(0, oldLength - common),
                             selectedPath.substr(0, selectedLength - common)};
-  for (std::size_t j = 0; j < sdmPaths.size(); ++j) {
-    applyMove(sdmPaths[j], studyMove);
-    if (j < dataPaths.size()) applyMove(dataPaths[j], studyMove);
-    if (isMtc() && j < leadingPaths.size() && leadingPaths[j])
-      applyMove(*leadingPaths[j], studyMove);
+  const char separator = lastSeparatorOf(selectedPath);
+  for (std::string* studyPath : studyPaths()) applyMove(*studyPath, studyMove, separator);
+  return studyMove;
+}
+
+MdmDocument::StudyMove MdmDocument::moveStudies(const std::string& oldSdmPath,
+                                                const std::string& selectedPath) {
+  // Relative paths move as the files they name, then go back to being
+  // relative to the MDM's folder when they still lie in it.
+  const std::string folder = directoryOf(path);
+  std::vector<std::string*> relative;
+  for (std::string* studyPath : studyPaths()) {
+    if (!isRelativePath(*studyPath)) continue;
+    *studyPath = folder + *studyPath;
+    relative.push_back(studyPath);
+  }
+  const StudyMove studyMove = replaceStudyPrefixes(oldSdmPath, selectedPath);
+  for (std::string* studyPath : relative) {
+    if (beginsWithFolder(*studyPath, folder)) *studyPath = studyPath->substr(folder.size());
   }
   return studyMove;
+}
+
+std::vector<std::string*> MdmDocument::studyPaths() {
+  std::vector<std::string*> paths;
+  for (std::size_t j = 0; j < sdmPaths.size(); ++j) {
+    paths.push_back(&sdmPaths[j]);
+    if (j < dataPaths.size()) paths.push_back(&dataPaths[j]);
+    if (isMtc() && j < leadingPaths.size() && leadingPaths[j]) paths.push_back(&*leadingPaths[j]);
+  }
+  return paths;
 }
 
 }  // namespace tsl

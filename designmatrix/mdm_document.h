@@ -32,17 +32,15 @@ class MdmDocument {
  public:
   // Parses the bytes of an MDM file; a UTF-8 byte-order mark at their start
   // is skipped. The header is read from at most seven tokens and ends after
-  // "NrOfStudies:" and its value. Then study lines are read until
-  // NrOfStudies studies are known: blank lines are skipped, and a line must
-  // hold exactly four double quotes (or six in an "MTC" document). Lines
-  // after the last study are not looked at. Absent integer keys read as 0, an
-  // absent FileVersion as -1. path names the file: it becomes the document's
-  // path (the folder relative study paths are found in) and stands in every
-  // message.
+  // "NrOfStudies:" and its value. Every later line is blank or a study line,
+  // which must hold exactly four double quotes (or six in an "MTC" document).
+  // Absent integer keys read as 0, an absent FileVersion as -1. path names
+  // the file: it becomes the document's path (the folder relative study paths
+  // are relative to) and stands in every message.
   // Throws IOError "MDM file <path>: <problem>" when a header value cannot be
-  // read, "NrOfStudies:" is missing, negative or 0, a study line lacks the
-  // quoted paths (naming its 1-based line number), or the bytes end before
-  // NrOfStudies study lines (naming both counts).
+  // read, "NrOfStudies:" is missing, negative or 0, a line lacks the quoted
+  // paths (naming its 1-based line number), or the file lists more or fewer
+  // studies than NrOfStudies (naming both counts).
   static MdmDocument parse(std::string_view bytes, const std::string& path);
 
   // Reads the file at path and parses its bytes (parse). Throws
@@ -60,10 +58,13 @@ class MdmDocument {
   // Writes the document in the file format to an open stream.
   void write(std::ostream& out) const;
 
-  // The path at which study j's SDM file opens for reading: sdmPaths[j] as
-  // written, or, when that is a relative path (no leading "/" or "\", no
-  // drive letter) that does not open, the same path in the MDM's own folder.
-  // std::nullopt when it opens in neither place.
+  // Where a study file written as written lies: a relative path (no leading
+  // "/" or "\", no drive letter) is relative to the MDM's own folder, never
+  // to the process's working folder; other paths stay as written.
+  std::string resolveStudyPath(const std::string& written) const;
+
+  // resolveStudyPath of study j's SDM path when that file opens for reading;
+  // std::nullopt when it does not.
   // REQUIRES: j < sdmPaths.size().
   std::optional<std::string> findStudySdm(std::size_t j) const;
 
@@ -71,7 +72,7 @@ class MdmDocument {
   // found (findStudySdm), returns true and changes nothing. Otherwise asks
   // the user (user.chooseFile: "SDM not found. Select <name> manually.", the
   // MDM's folder, "Single Subject Desgin Matrix (<name>)") for that file; on a
-  // usable answer moves the studies (replaceStudyPrefixes), requires every
+  // usable answer moves the studies (moveStudies), requires every
   // study's SDM file to be found at its new path, rewrites the MDM file
   // (writeToFile), notes one line (user.log, when set): "MDM file <path>:
   // studies moved from "<from>" to "<to>", MDM file saved", and returns true.
@@ -98,9 +99,17 @@ class MdmDocument {
   // selectedPath.size() - n characters of selectedPath. Every study path (the
   // data and leading paths too) that begins with the folder from ("/" and "\"
   // again alike, ASCII letters in either case; a separator or the path's end
-  // follows it) gets that
-  // beginning replaced by to; other paths stay as they are. Returns the move.
+  // follows it) gets that beginning replaced by to, and every separator in
+  // the rest replaced by the one selectedPath uses last (none when it has
+  // none); other paths stay as they are. Paths are taken as written. Returns
+  // the move.
   StudyMove replaceStudyPrefixes(const std::string& oldSdmPath, const std::string& selectedPath);
+
+  // replaceStudyPrefixes on the studies' files where they lie: relative paths
+  // are first resolved (resolveStudyPath), moved with the others, and written
+  // relative to the MDM's folder again when they still lie in it (absolute
+  // otherwise). oldSdmPath is the resolved path of the missing file.
+  StudyMove moveStudies(const std::string& oldSdmPath, const std::string& selectedPath);
 
   std::string path;
   int FileVersion = -1;
@@ -121,6 +130,8 @@ class MdmDocument {
 
  private:
   MdmDocument(std::string_view bytes, const std::string& path);
+  // Every study path there is: SDM, data and leading paths.
+  std::vector<std::string*> studyPaths();
 };
 
 }  // namespace tsl

@@ -14,7 +14,7 @@ bool MdmDocument::relocateStudyPaths(const UserAccess& user) {
   if (sdmPaths.empty()) throw IOError("MDM file " + path + ": no studies to relocate");
   if (findStudySdm(0)) return true;
 
-  const std::string oldPath = sdmPaths.front();
+  const std::string oldPath = resolveStudyPath(sdmPaths.front());
   const std::string name = fileNameOf(oldPath);
   if (!user.chooseFile) return false;
   const std::optional<std::string> answer =
@@ -27,7 +27,7 @@ bool MdmDocument::relocateStudyPaths(const UserAccess& user) {
   // The user's file is rewritten only with studies that are all there, so a
   // move that fits some studies only cannot lose the paths of the others.
   MdmDocument moved = *this;
-  const StudyMove studyMove = moved.replaceStudyPrefixes(oldPath, selected);
+  const StudyMove studyMove = moved.moveStudies(oldPath, selected);
   for (std::size_t j = 0; j < moved.sdmPaths.size(); ++j) {
     if (!moved.findStudySdm(j)) {
       throw IOError("MDM file " + path + ": study " + std::to_string(j + 1) + " (" +

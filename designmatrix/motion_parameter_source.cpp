@@ -18,7 +18,7 @@ std::vector<SdmDocument> loadDesignMatrices(const std::string& path, const UserA
     mdm.relocateStudyPaths(user);
     documents.reserve(mdm.sdmPaths.size());
     for (std::size_t j = 0; j < mdm.sdmPaths.size(); ++j) {
-      documents.emplace_back(mdm.findStudySdm(j).value_or(mdm.sdmPaths[j]));
+      documents.emplace_back(mdm.resolveStudyPath(mdm.sdmPaths[j]));
     }
   }
   for (const SdmDocument& document : documents) requireMotionParameters(document);

@@ -16,13 +16,13 @@ namespace tsl {
 // it. For ".mdm": the MDM is read, its studies relocated with the user's help
 // when its first SDM cannot be found (relocateStudyPaths; when the user
 // cancels, the missing SDM is reported as it is read), and one document is
-// read per study, in the order of its lines, from the
-// place findStudySdm finds it (a relative path may be found in the MDM's
-// folder; the document's path is then that place). Any other path: an empty
-// list. Every document read is checked with requireMotionParameters. Throws
-// what the SDM and MDM readers, the relocation and that check throw; a study
-// found nowhere ends the call with the SDM reader's OpenFileError for the
-// path the MDM lists. No partial list is returned.
+// read per study, in the order of its lines, from resolveStudyPath of its SDM
+// path (a relative path lies in the MDM's folder; the document's path is that
+// place). Any other path: an empty list. Every document read is checked with
+// requireMotionParameters. Throws what the SDM and MDM readers, the
+// relocation and that check throw; a study that is not there ends the call
+// with the SDM reader's OpenFileError for that place. No partial list is
+// returned.
 std::vector<SdmDocument> loadDesignMatrices(const std::string& path, const UserAccess& user);
 
 // loadDesignMatrices for a task that needs at least one document: throws

@@ -5,8 +5,6 @@ namespace {
 
 constexpr const char* kSeparators = "/\\";
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The position of the extension's dot in the file name part; npos when the
 // file name has none.
 std::size_t extensionDot(const std::string& path) {
@@ -17,6 +15,16 @@ std::size_t extensionDot(const std::string& path) {
 }
 
 }  // namespace
+
+bool isPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool isRelativePath(const std::string& path) {
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return !path.empty() && !isPathSeparator(path[0]) && !drive;
+}
 
 bool hasExtension(const std::string& path, const std::string& extension) {
   const std::string ending = "." + extension;

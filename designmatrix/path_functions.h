@@ -8,6 +8,17 @@
 
 namespace tsl {
 
+// "/" or "\".
+bool isPathSeparator(char c);
+
+// c with an ASCII capital turned into its small letter; every other byte as it is.
+char lowerAscii(char c);
+
+// True when path names a place relative to some folder: not empty, no leading
+// "/" or "\" (a rooted path, "\\server\share" included), no drive letter
+// ("C:x", "C:\x").
+bool isRelativePath(const std::string& path);
+
 // True when path ends with "." + extension (extension given without the dot),
 // ignoring the case of ASCII letters: Windows dialogs offer "RUN1_3DMC.SDM".
 bool hasExtension(const std::string& path, const std::string& extension);

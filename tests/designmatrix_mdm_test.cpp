@@ -73,7 +73,7 @@ const char* const kHeader =
 TEST_F(MdmFiles, ReadsAndWritesTheFileFormat) {
   const MdmDocument document = read(std::string(kHeader) +
                                     "2\n\"C:/a/run1.fmr\" \"C:/a/run1_3DMC.sdm\"\n"
-                                    "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\nnot a study line\n");
+                                    "\"run2.fmr\"   ;  \"run2_3DMC.sdm\"\r\n\n");
   EXPECT_EQ(document.FileVersion, 3);
   EXPECT_EQ(document.TypeOfFunctionalData, "FMR");
   EXPECT_EQ(document.RFX_GLM, 1);
@@ -207,6 +207,11 @@ TEST_F(MdmFiles, StudyLinesAreReadOrRefusedByNumber) {
                    p + "NrOfStudies is 3, but the file lists 2 studies");
   EXPECT_THROW_MSG(read(header + "\n\"d\" \"s\"\n"), IOError,
                    p + "NrOfStudies is 3, but the file lists 1 study");
+  // A study beyond the count is refused as one too few is, even after blank lines.
+  EXPECT_THROW_MSG(read(std::string(kHeader) + "2\n" + studies + "\n\"r3.fmr\" \"r3.sdm\"\n"),
+                   IOError, p + "NrOfStudies is 2, but the file lists 3 studies");
+  EXPECT_THROW_MSG(read(std::string(kHeader) + "1\n" + studies + "notes\n"), IOError,
+                   p + "line 15 does not name a data file and an SDM file in double quotes");
 }
 
 TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
@@ -272,7 +277,16 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
                            "2\n\"C:/old/a/r1.fmr\" \"C:/old/a/r1.sdm\"\n"
                            "\"C:/old/b/r2.fmr\" \"C:/old/b/r2.sdm\"\n");
   mixed.replaceStudyPrefixes("C:/old/a/r1.sdm", "D:\\new\\a\\r1.sdm");
-  EXPECT_EQ(mixed.sdmPaths, (std::vector<std::string>{"D:\\new/a/r1.sdm", "D:\\new/b/r2.sdm"}));
+  EXPECT_EQ(mixed.sdmPaths,
+            (std::vector<std::string>{"D:\\new\\a\\r1.sdm", "D:\\new\\b\\r2.sdm"}));
+  // Moved paths take the answer's separator; a path left where it was keeps its own.
+  MdmDocument mounted = read(std::string(kHeader) +
+                             "2\n\"C:\\data\\s01\\r1.fmr\" \"C:\\data\\s01\\run1_3DMC.sdm\"\n"
+                             "\"E:\\x\\r2.fmr\" \"E:\\x\\run2_3DMC.sdm\"\n");
+  mounted.replaceStudyPrefixes("C:\\data\\s01\\run1_3DMC.sdm", "/mnt\\data/s01/run1_3DMC.sdm");
+  EXPECT_EQ(mounted.sdmPaths,
+            (std::vector<std::string>{"/mnt/data/s01/run1_3DMC.sdm", "E:\\x\\run2_3DMC.sdm"}));
+  EXPECT_EQ(mounted.dataPaths[0], "/mnt/data/s01/r1.fmr");
 }
 
 TEST_F(MdmFiles, RelocationAsksOnceRewritesTheFileAndKeepsItOnCancel) {
@@ -341,7 +355,7 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
 
   const std::string carl = motionFile("keep/carl/run1_3DMC.sdm", 2);
   motionFile("study.v2/anna/run1_3DMC.sdm", 4);
-  motionFile("study.v2\\bert\\run1_3DMC.sdm", 5);
+  motionFile("study.v2/bert/run1_3DMC.sdm", 5);
   const std::string moved = dir.file("moved.mdm");
   writeMdm(moved,
            {root + "/study.v1/anna/run1_3DMC.sdm", carl, root + "/study.v1\\bert\\run1_3DMC.sdm"},
@@ -351,14 +365,14 @@ TEST_F(MdmFiles, RelocationMovesTheOldFolderOnlyAndNeedsEveryStudy) {
   const std::vector<SdmDocument> runs = loadDesignMatrices(moved, user);
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[1].path, carl);
-  EXPECT_EQ(runs[2].path, root + "/study.v2\\bert\\run1_3DMC.sdm");
+  EXPECT_EQ(runs[2].path, root + "/study.v2/bert/run1_3DMC.sdm");
   EXPECT_EQ(runs[2].NrOfDataPoints.value, 5);
   EXPECT_EQ(logged, "Tessel>  MDM file " + moved + ": studies moved from \"" + root +
                         "/study.v1\" to \"" + root + "/study.v2\", MDM file saved");
   const MdmDocument rewritten(moved);
   EXPECT_EQ(rewritten.dataPaths, (std::vector<std::string>{root + "/study.v2/anna/run1.fmr",
                                                            root + "/keep/carl/run1.fmr",
-                                                           root + "/study.v2\\bert\\run1.fmr"}));
+                                                           root + "/study.v2/bert/run1.fmr"}));
 }
 
 // The chosen path may be as short as the file's name, not shorter; when the
@@ -411,11 +425,27 @@ TEST_F(MdmFiles, RelativeStudiesAreFoundBesideTheMdm) {
   EXPECT_TRUE(dialogCalls.empty());
   EXPECT_EQ(readFile(mdmPath), original);
 
+  // The working folder plays no part, even when it holds a file of that name.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.file("my.data"));
   const std::string elsewhere = dir.file("elsewhere.mdm");
   writeMdm(elsewhere, {"run1_3DMC.sdm"}, {"run1.fmr"});
   EXPECT_THROW_MSG(loadDesignMatrices(elsewhere, user), OpenFileError,
-                   "Failed opening for reading: run1_3DMC.sdm");
+                   "Failed opening for reading: " + root + "/run1_3DMC.sdm");
+  std::filesystem::current_path(previous);
   EXPECT_EQ(dialogCalls.size(), 1u);
+
+  // Relocated, relative paths stay relative where the files still lie in the
+  // MDM's folder, and take the answer's separator.
+  motionFile("my.data/renamed/run3_3DMC.sdm", 2);
+  const std::string renamed = dir.file("my.data/renamed.mdm");
+  writeMdm(renamed, {"gone\\run3_3DMC.sdm", "sub\\run2_3DMC.sdm"}, {"gone\\run3.fmr", "x.fmr"});
+  dialogAnswers = {root + "/my.data/renamed/run3_3DMC.sdm"};
+  EXPECT_EQ(loadDesignMatrices(renamed, user).at(0).path, root + "/my.data/renamed/run3_3DMC.sdm");
+  const MdmDocument rewritten(renamed);
+  EXPECT_EQ(rewritten.sdmPaths,
+            (std::vector<std::string>{"renamed/run3_3DMC.sdm", "sub\\run2_3DMC.sdm"}));
+  EXPECT_EQ(rewritten.dataPaths, (std::vector<std::string>{"renamed/run3.fmr", "x.fmr"}));
 }
 
 TEST_F(MdmFiles, MotionSourceOfEachKindOfPath) {

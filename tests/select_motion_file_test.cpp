@@ -68,17 +68,19 @@ class SelectMotionFile : public ::testing::Test {
   }
 
   // The MDM at mdm lists oldStudies (with oldData); the SDMs are now at
-  // newStudies. Choosing the MDM asks once for the first SDM; the answer
-  // newStudies[0] moves every study from the folder `from` to `to`, the MDM
+  // newStudies as the MDM lists them after the move. Choosing the MDM asks
+  // once for the first SDM; the answer (newStudies[0] unless given) moves
+  // every study from the folder `from` to `to`, the MDM
   // file is rewritten and the log says so. Choosing it again asks nothing
   // and leaves it as it is.
   void expectRelocation(const std::vector<std::string>& oldStudies,
                         const std::vector<std::string>& newStudies,
                         const std::vector<std::string>& oldData,
                         const std::vector<std::string>& newData, const std::string& mdm,
-                        const std::string& from, const std::string& to) {
+                        const std::string& from, const std::string& to,
+                        const std::string& answer = "") {
     writeMdm(mdm, oldStudies, oldData);
-    RecordingHost host = hostWith(5, {mdm, newStudies[0]});
+    RecordingHost host = hostWith(5, {mdm, answer.empty() ? newStudies[0] : answer});
     selectMotionFile(host);
     const std::string name = oldStudies[0].substr(oldStudies[0].find_last_of("/\\") + 1);
     const std::string relocation = "SDM not found. Select " + name + " manually.";
@@ -186,14 +188,14 @@ TEST_F(SelectMotionFile, MovedStudiesAreRelocatedOnceThroughTheHostsDialog) {
       {root + "/new\\sub\\b1.fmr", root + "/new\\other\\b2.fmr"}, root + "/back.mdm", root + "/old",
       root + "/new");
 
-  // Relative study paths found neither as given nor beside the MDM get the
-  // leading part of the chosen path.
+  // Relative study paths not found beside the MDM move with the files they
+  // name, and stay relative to the MDM's folder.
+  motionFile("moved/select-rel1_3DMC.sdm", 5);
+  motionFile("moved/select-sub/select-rel2_3DMC.sdm", 4);
   expectRelocation({"select-rel1_3DMC.sdm", "select-sub/select-rel2_3DMC.sdm"},
-                   {motionFile("moved/select-rel1_3DMC.sdm", 5),
-                    motionFile("moved/select-sub/select-rel2_3DMC.sdm", 4)},
-                   {"rel1.fmr", "select-sub/rel2.fmr"},
-                   {root + "/moved/rel1.fmr", root + "/moved/select-sub/rel2.fmr"},
-                   root + "/rel.mdm", "", root + "/moved/");
+                   {"moved/select-rel1_3DMC.sdm", "moved/select-sub/select-rel2_3DMC.sdm"},
+                   {"rel1.fmr", "select-sub/rel2.fmr"}, {"moved/rel1.fmr", "moved/select-sub/rel2.fmr"},
+                   root + "/rel.mdm", root, root + "/moved", root + "/moved/select-rel1_3DMC.sdm");
 }
 
 // A relocation that cannot be done leaves the MDM's bytes and the dialog's
