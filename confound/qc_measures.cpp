@@ -25,31 +25,29 @@ constexpr const char* kTableHeader =
     "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
     "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits";
 
-float radians(float degrees) { return (kPiFloat * degrees) / kDegreesPerHalfTurn; }
-
 struct Summary {
-  float mean = 0.0f;
-  float max = 0.0f;
+  double mean = 0.0;
+  double max = 0.0;
 };
 
 // Mean and largest value of series[1..N-1]: volume 0 has no predecessor.
-Summary summariseChanges(const std::vector<float>& series) {
+Summary summariseChanges(const std::vector<double>& series) {
   Summary s;
   if (series.size() < 2) return s;
-  float sum = 0.0f;
+  double sum = 0.0;
   for (std::size_t i = 1; i < series.size(); ++i) {
     sum += series[i];
     if (series[i] > s.max) s.max = series[i];
   }
-  s.mean = sum / static_cast<float>(series.size() - 1);
+  s.mean = sum / static_cast<double>(series.size() - 1);
   return s;
 }
 
-float largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::size_t points) {
-  float largest = 0.0f;
+double largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::size_t points) {
+  double largest = 0.0;
   for (std::size_t c = firstColumn; c < firstColumn + kAxisCount; ++c) {
     for (std::size_t i = 0; i < points; ++i) {
-      const float magnitude = std::fabs(motion.columns[c][i]);
+      const double magnitude = std::fabs(double{motion.columns[c][i]});
       if (magnitude > largest) largest = magnitude;
     }
   }
@@ -67,8 +65,7 @@ void requireOnePerVolume(const SdmDocument& motion, std::size_t values, std::siz
 
 // Numbers are converted here, not by the stream, whose locale could group
 // digits or change the decimal point.
-template <typename T>
-std::string fixedText(T value) {
+std::string fixedText(double value) {
   char digits[64];
   const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
                                     kTableDecimals);
@@ -83,17 +80,17 @@ std::string countText(std::size_t count) {
 
 }  // namespace
 
-std::vector<float> framewiseDisplacement(const SdmDocument& motion) {
+std::vector<double> framewiseDisplacement(const SdmDocument& motion) {
   requireMotionParameters(motion);
   const auto n = static_cast<std::size_t>(motion.NrOfDataPoints.value);
-  std::vector<float> fd(n, 0.0f);
+  std::vector<double> fd(n, 0.0);
   for (std::size_t i = 1; i < n; ++i) {
-    float sum = 0.0f;
+    double sum = 0.0;
     for (std::size_t c = 0; c < kAxisCount; ++c) {
-      sum += std::fabs(motion.columns[c][i] - motion.columns[c][i - 1]);
+      sum += std::fabs(double{motion.columns[c][i]} - double{motion.columns[c][i - 1]});
     }
     for (std::size_t c = kAxisCount; c < kMotionParameterCount; ++c) {
-      const float change = radians(motion.columns[c][i]) - radians(motion.columns[c][i - 1]);
+      const double change = radiansOf(motion.columns[c][i]) - radiansOf(motion.columns[c][i - 1]);
       sum += kFramewiseRadiusMm * std::fabs(change);
     }
     fd[i] = sum;
@@ -101,9 +98,9 @@ std::vector<float> framewiseDisplacement(const SdmDocument& motion) {
   return fd;
 }
 
-RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<float>& relativeRms,
+RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double>& relativeRms,
                              const FlaggedVolumes& flags, const QcLimits& limits) {
-  const std::vector<float> fd = framewiseDisplacement(motion);
+  const std::vector<double> fd = framewiseDisplacement(motion);
   const std::size_t n = fd.size();
   requireOnePerVolume(motion, relativeRms.size(), n, "the displacement series");
   requireOnePerVolume(motion, flags.flagged.size(), n, "the list of flags");
@@ -125,9 +122,9 @@ RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<float>
   q.longestClean = longestUnflaggedStretch(flags.flagged);
   q.maxTranslation = largestMagnitude(motion, 0, n);
   q.maxRotation = largestMagnitude(motion, kAxisCount, n);
-  q.overMeanFd = limits.maxMeanFdMm > 0.0f && q.meanFd > limits.maxMeanFdMm;
-  q.overFlaggedPercent = limits.maxFlaggedPercent > 0.0f &&
-                         q.flaggedPercent > static_cast<double>(limits.maxFlaggedPercent);
+  q.overMeanFd = limits.maxMeanFdMm > 0.0 && q.meanFd > limits.maxMeanFdMm;
+  q.overFlaggedPercent =
+      limits.maxFlaggedPercent > 0.0 && q.flaggedPercent > limits.maxFlaggedPercent;
   return q;
 }
 

@@ -24,9 +24,7 @@ constexpr std::size_t kMtcStudyQuotes = 6;
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-bool sameCharacter(char a, char b) {
-  return a == b || (isPathSeparator(a) && isPathSeparator(b));
-}
+bool sameCharacter(char a, char b) { return a == b || (isPathSeparator(a) && isPathSeparator(b)); }
 
 // Windows folder names ignore letter case, and MDMs edited by hand mix
 // C:\Data and c:\data. A wrong match on a case-sensitive system cannot go

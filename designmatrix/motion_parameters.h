@@ -20,6 +20,12 @@ inline constexpr int kMotionParameterCount = 6;
 // NrOfDataPoints values. Returns normally otherwise.
 void requireMotionParameters(const SdmDocument& motion);
 
+// Degrees in radians, in double precision, as numpy's deg2rad: the measures
+// the field computes in double (framewise displacement, the confounds table)
+// start from the file's float values this way.
+inline constexpr double kPi = 3.14159265358979323846;
+inline constexpr double radiansOf(double degrees) { return degrees * (kPi / 180.0); }
+
 // One volume's six motion parameters, in the order above.
 using MotionRow = std::array<float, kMotionParameterCount>;
 

@@ -1,5 +1,7 @@
 #include "motion/motion_series.h"
 
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <utility>
 
@@ -14,7 +16,45 @@ Matrix4 matrixOfRow(const MotionRow& row) {
   return motionMatrix(ParameterArray(std::vector<float>(row.begin(), row.end())));
 }
 
+// The rotation block of motionMatrix, row by row, in double precision.
+std::array<double, 9> rotationBlock(const MotionRow& row) {
+  const double a = radiansOf(row[3]), b = radiansOf(row[4]), c = radiansOf(row[5]);
+  const double sa = std::sin(a), ca = std::cos(a), sb = std::sin(b), cb = std::cos(b);
+  const double sc = std::sin(c), cc = std::cos(c);
+  return {cb * cc,
+          cb * sc,
+          -sb,
+          sa * sb * cc - ca * sc,
+          sa * sb * sc + ca * cc,
+          sa * cb,
+          ca * sb * cc + sa * sc,
+          ca * sb * sc - sa * cc,
+          ca * cb};
+}
+
 }  // namespace
+
+std::vector<double> relativeRmsDisplacementInDouble(const MotionParameters& motion) {
+  const std::size_t n = motion.volumes.size();
+  constexpr double kRadius = kSphereRadiusMm;
+  constexpr double kSphereFactor = 0.2 * kRadius * kRadius;
+  std::vector<double> result(n, 0.0);
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::array<double, 9> earlier = rotationBlock(motion.volumes[i - 1]);
+    const std::array<double, 9> later = rotationBlock(motion.volumes[i]);
+    double rotation = 0.0;
+    for (std::size_t k = 0; k < earlier.size(); ++k) {
+      rotation += (later[k] - earlier[k]) * (later[k] - earlier[k]);
+    }
+    double translation = 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double change = double{motion.volumes[i][k]} - double{motion.volumes[i - 1][k]};
+      translation += change * change;
+    }
+    result[i] = std::sqrt(kSphereFactor * rotation + translation);
+  }
+  return result;
+}
 
 std::vector<float> relativeRmsDisplacement(const SdmDocument& motion) {
   return relativeRmsDisplacement(motionParametersOf(motion));

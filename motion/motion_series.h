@@ -27,6 +27,13 @@ std::vector<float> relativeRmsDisplacement(const SdmDocument& motion);
 // The same series of parameters already taken out of their document.
 std::vector<float> relativeRmsDisplacement(const MotionParameters& motion);
 
+// The same measure in double precision from the parameters' float values, for
+// figures that must agree with the field's tools at every printed digit: the
+// closed form sqrt(0.2 R^2 |B_i - B_{i-1}|^2 + |t_i - t_{i-1}|^2), B the
+// rotation block and t the translation of a volume's motion matrix, R 65 mm.
+// Element 0 is 0.
+std::vector<double> relativeRmsDisplacementInDouble(const MotionParameters& motion);
+
 }  // namespace tsl
 
 #endif

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "confound/combined_model.h"
+#include "confound/motion_models.h"
 #include "confound/predictor_transforms.h"
 #include "confound/qc_measures.h"
 #include "confound/spike_flags.h"
@@ -25,13 +26,13 @@
 #include "designmatrix/path_functions.h"
 #include "designmatrix/sdm_document.h"
 #include "motion/motion_series.h"
+#include "tasks/dialog_parameters.h"
 #include "tasks/task_support.h"
 #include "tasks/tasks.h"
 
 namespace tsl {
 namespace {
 
-constexpr int kSpikeGrey = 250;  // red, green and blue of the spike predictors
 constexpr int kThresholdRed = 150;
 
 constexpr const char* kDetrendedPlotTitle = " + Displacement for Spike Detection";
@@ -46,9 +47,7 @@ struct ConfoundParameters {
   bool createDelayed1Squared = false;
   bool createDelayed2 = false;
   bool createDelayed2Squared = false;
-  bool plotRegular = false;
-  bool plotDetrended = false;
-  std::string sdmFile;
+  PlotsAndMotionFile shared;
   // Read after the ones above, whose order the host may rely on; each is off
   // when 0.
   FlagOptions flagging;
@@ -58,37 +57,26 @@ struct ConfoundParameters {
   QcLimits limits;
 };
 
-// value, the dialog parameter name, as a count of volumes.
-std::size_t volumeCount(const char* name, int value) {
-  if (value < 0) {
-    throw std::invalid_argument(logText("Dialog parameter ", name, " is ", value,
-                                        ": a number of volumes cannot be negative"));
-  }
-  return static_cast<std::size_t>(value);
-}
-
 ConfoundParameters readParameters(Host& host) {
   ConfoundParameters p;
   p.spikeThreshold = host.floatParameter("spike_threshold");
-  p.createDetrended = host.intParameter("create_detrended") != 0;
-  p.createDerivative = host.intParameter("create_derivative") != 0;
-  p.createSpikes = host.intParameter("create_spikes") != 0;
-  p.createSquared = host.intParameter("create_squared") != 0;
-  p.createDelayed1 = host.intParameter("create_delayed1") != 0;
-  p.createDelayed1Squared = host.intParameter("create_delayed1sq") != 0;
-  p.createDelayed2 = host.intParameter("create_delayed2") != 0;
-  p.createDelayed2Squared = host.intParameter("create_delayed2sq") != 0;
-  p.plotRegular = host.intParameter("plot_regular") != 0;
-  p.plotDetrended = host.intParameter("plot_detrended") != 0;
-  p.sdmFile = host.textParameter("sdmfile");
+  p.createDetrended = isOn(host.intParameter("create_detrended"));
+  p.createDerivative = isOn(host.intParameter("create_derivative"));
+  p.createSpikes = isOn(host.intParameter("create_spikes"));
+  p.createSquared = isOn(host.intParameter("create_squared"));
+  p.createDelayed1 = isOn(host.intParameter("create_delayed1"));
+  p.createDelayed1Squared = isOn(host.intParameter("create_delayed1sq"));
+  p.createDelayed2 = isOn(host.intParameter("create_delayed2"));
+  p.createDelayed2Squared = isOn(host.intParameter("create_delayed2sq"));
+  p.shared = readPlotsAndMotionFile(host);
   p.flagging.before = volumeCount("spike_before", host.intParameter("spike_before"));
   p.flagging.after = volumeCount("spike_after", host.intParameter("spike_after"));
   p.flagging.minSegment = volumeCount("spike_min_segment", host.intParameter("spike_min_segment"));
-  p.createDerivativeSquared = host.intParameter("create_derivativesq") != 0;
-  p.createCombined = host.intParameter("create_combined") != 0;
-  p.createQc = host.intParameter("create_qc") != 0;
-  p.limits.maxMeanFdMm = host.floatParameter("qc_max_mean_fd");
-  p.limits.maxFlaggedPercent = host.floatParameter("qc_max_flagged_percent");
+  p.createDerivativeSquared = isOn(host.intParameter("create_derivativesq"));
+  p.createCombined = isOn(host.intParameter("create_combined"));
+  p.createQc = isOn(host.intParameter("create_qc"));
+  p.limits.maxMeanFdMm = typedDecimal(host.floatParameter("qc_max_mean_fd"));
+  p.limits.maxFlaggedPercent = typedDecimal(host.floatParameter("qc_max_flagged_percent"));
   return p;
 }
 
@@ -98,7 +86,8 @@ ConfoundParameters readParameters(Host& host) {
 bool needsDetrendedSeries(const ConfoundParameters& p) {
   return p.createDetrended || p.createDerivative || p.createSpikes || p.createSquared ||
          p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 ||
-         p.createDelayed2Squared || p.plotDetrended || p.createDerivativeSquared || p.createQc;
+         p.createDelayed2Squared || p.shared.plotDetrended || p.createDerivativeSquared ||
+         p.createQc;
 }
 
 void addDocument(FileSet& files, const std::string& path, const SdmDocument& document) {
@@ -126,34 +115,30 @@ void standardizeAndAdd(FileSet& files, std::vector<SdmDocument>& written, SdmDoc
 }
 
 // The spikes of displacement and the volumes flagged around them. With the
-// spike model on, spikes becomes that model (one predictor per flagged
-// volume) and the log tells what was found; otherwise nothing is logged.
-FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params,
-                          const std::vector<float>& displacement, SdmDocument& spikes) {
+// spike model on, the log tells what was found; otherwise nothing is logged
+// but the warning of a run left without data.
+FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params, const std::string& run,
+                          const std::vector<float>& displacement) {
   const std::vector<std::size_t> found = detectSpikes(displacement, params.spikeThreshold);
   FlaggedVolumes flags = flagVolumes(found, displacement.size(), params.flagging);
-  if (!params.createSpikes) return flags;
-
-  host.logLine("Detecting Spikes");
-  spikes.clearPredictors();
-  for (const std::size_t k : flags.volumes) {
-    std::vector<float> column(displacement.size(), 0.0f);
-    column[k] = 1.0f;
-    spikes.addPredictor(std::move(column), "Spike Volume " + signedText(static_cast<int>(k)),
-                        kSpikeGrey, kSpikeGrey, kSpikeGrey);
+  if (params.createSpikes) {
+    host.logLine("Detecting Spikes");
+    for (const std::size_t k : found) {
+      host.logLine(logText("Found spike at position ", static_cast<int>(k), " with displacement ",
+                           displacement[k], " mm"));
+    }
+    if (found.empty()) {
+      host.logLine(
+          logText("No spikes found with displacement greater than ", params.spikeThreshold, " mm"));
+    }
+    if (flags.extra > 0) {
+      host.logLine(logText("Flagged ", flags.extra,
+                           flags.extra == 1 ? " more volume" : " more volumes",
+                           " around the spikes, ", flags.volumes.size(), " in all"));
+    }
   }
-  for (const std::size_t k : found) {
-    host.logLine(logText("Found spike at position ", static_cast<int>(k), " with displacement ",
-                         displacement[k], " mm"));
-  }
-  if (found.empty()) {
-    host.logLine(
-        logText("No spikes found with displacement greater than ", params.spikeThreshold, " mm"));
-  }
-  if (flags.extra > 0) {
-    host.logLine(logText("Flagged ", flags.extra,
-                         flags.extra == 1 ? " more volume" : " more volumes",
-                         " around the spikes, ", flags.volumes.size(), " in all"));
+  if (!displacement.empty() && flags.volumes.size() == displacement.size()) {
+    host.logLine("Warning: " + run + ": every volume is flagged; its spike model leaves no data");
   }
   return flags;
 }
@@ -186,43 +171,25 @@ void createConfoundModels(Host& host) {
   // Every run is read and checked for its six motion columns (and, when a
   // step detrends, for two data points) before the first one is processed, so
   // a bad run stops the task before anything is plotted or written.
-  const std::vector<SdmDocument> runs = loadRuns(host, params.sdmFile);
+  const std::vector<SdmDocument> runs = loadRuns(host, params.shared.motionFile);
   if (needsDetrendedSeries(params)) {
     for (const SdmDocument& motion : runs) requireDetrendable(motion);
   }
 
   std::vector<RunQuality> quality;
   for (const SdmDocument& motion : runs) {
-    const SdmDocument original = motion;
-    if (params.plotRegular) host.plot(original, "");
+    if (params.shared.plotRegular) host.plot(motion, "");
 
-    SdmDocument detrended = original;
-    detrendPredictors(detrended);
-    // Every model derives from the detrended values before standardisation.
-    SdmDocument derivative = detrended;
-    differentiatePredictors(derivative);
-    SdmDocument derivativeSquared = derivative;
-    squarePredictors(derivativeSquared);
-    SdmDocument delayed1 = detrended;
-    delayPredictors(delayed1, 1);
-    SdmDocument delayed2 = detrended;
-    delayPredictors(delayed2, 2);
-    SdmDocument squared = detrended;
-    squarePredictors(squared);
-    SdmDocument delayed1Squared = delayed1;
-    squarePredictors(delayed1Squared);
-    SdmDocument delayed2Squared = delayed2;
-    squarePredictors(delayed2Squared);
-    SdmDocument spikes = original;
-
-    const std::vector<float> displacement = relativeRmsDisplacement(detrended);
+    MotionModels models = deriveMotionModels(motion);
+    const std::vector<float> displacement = relativeRmsDisplacement(models.detrended);
 
     FlaggedVolumes flags;
     if (params.createSpikes || params.createQc)
-      flags = flagSpikes(host, params, displacement, spikes);
+      flags = flagSpikes(host, params, motion.path, displacement);
+    const SdmDocument spikes = spikeModel(motion, flags.volumes);
 
-    if (params.plotDetrended) {
-      SdmDocument plot = detrended;
+    if (params.shared.plotDetrended) {
+      SdmDocument plot = models.detrended;
       plot.addPredictor(displacement, kRmsSeriesName, kRmsSeriesGrey, kRmsSeriesGrey,
                         kRmsSeriesGrey);
       plot.addPredictor(std::vector<float>(displacement.size(), params.spikeThreshold),
@@ -238,24 +205,34 @@ void createConfoundModels(Host& host) {
     const bool staleSpikes =
         params.createSpikes && addOrRemoveStale(files, spikesPath, haveSpikes ? &spikes : nullptr);
     std::vector<SdmDocument> written;  // in the order of the combined model
-    standardizeAndAdd(files, written, detrended, params.createDetrended, motion.path, "_detr");
-    standardizeAndAdd(files, written, derivative, params.createDerivative, motion.path, "_deriv");
-    standardizeAndAdd(files, written, derivativeSquared, params.createDerivativeSquared,
-                      motion.path, "_derivsqr");
-    standardizeAndAdd(files, written, squared, params.createSquared, motion.path, "_sqr");
-    standardizeAndAdd(files, written, delayed1, params.createDelayed1, motion.path, "_t1");
-    standardizeAndAdd(files, written, delayed2, params.createDelayed2, motion.path, "_t2");
-    standardizeAndAdd(files, written, delayed1Squared, params.createDelayed1Squared, motion.path,
-                      "_t1sqr");
-    standardizeAndAdd(files, written, delayed2Squared, params.createDelayed2Squared, motion.path,
-                      "_t2sqr");
-    const std::string combinedPath = insertBeforeExtension(motion.path, "_combined");
-    bool staleCombined = false;
-    if (params.createCombined) {
-      if (params.createSpikes && haveSpikes) written.push_back(spikes);
-      const SdmDocument combined = written.empty() ? SdmDocument() : combineModels(written);
-      staleCombined = addOrRemoveStale(files, combinedPath, written.empty() ? nullptr : &combined);
+    const struct {
+      SdmDocument& model;
+      bool write;
+      const char* suffix;
+    } steps[] = {
+        {models.detrended, params.createDetrended, "_detr"},
+        {models.derivative, params.createDerivative, "_deriv"},
+        {models.derivativeSquared, params.createDerivativeSquared, "_derivsqr"},
+        {models.squared, params.createSquared, "_sqr"},
+        {models.delayed1, params.createDelayed1, "_t1"},
+        {models.delayed2, params.createDelayed2, "_t2"},
+        {models.delayed1Squared, params.createDelayed1Squared, "_t1sqr"},
+        {models.delayed2Squared, params.createDelayed2Squared, "_t2sqr"},
+    };
+    for (const auto& step : steps) {
+      standardizeAndAdd(files, written, step.model, step.write, motion.path, step.suffix);
     }
+    // A combined file this computation does not write would hold the models
+    // and spikes of an earlier one; beside a new or removed spike file it is
+    // the file most likely to go into the model, so it goes.
+    const std::string combinedPath = insertBeforeExtension(motion.path, "_combined");
+    const bool spikeFileChanged = params.createSpikes && (haveSpikes || staleSpikes);
+    if (params.createCombined && params.createSpikes && haveSpikes) written.push_back(spikes);
+    const bool writeCombined = params.createCombined && !written.empty();
+    const SdmDocument combined = writeCombined ? combineModels(written) : SdmDocument();
+    const bool staleCombined =
+        (params.createCombined || spikeFileChanged) &&
+        addOrRemoveStale(files, combinedPath, writeCombined ? &combined : nullptr);
     files.commit();
     if (staleSpikes) host.logLine("Removed the spike file of an earlier run: " + spikesPath);
     if (staleCombined) {
@@ -264,13 +241,14 @@ void createConfoundModels(Host& host) {
 
     if (params.createQc) {
       quality.push_back(
-          measureRunQuality(motion, relativeRmsDisplacement(motion), flags, params.limits));
+          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)),
+                            flags, params.limits));
       logQuality(host, quality.back(), params.limits);
     }
   }
 
   if (params.createQc && !runs.empty()) {
-    const std::string tablePath = qualityTablePath(params.sdmFile);
+    const std::string tablePath = qualityTablePath(params.shared.motionFile);
     writeFileAtomically(tablePath,
                         [&quality](std::ostream& out) { writeQualityTable(out, quality); });
     host.logLine("Saved the QC table: " + tablePath);

@@ -14,6 +14,7 @@
 #include "fmr/stc_reader.h"
 #include "motion/displacement_kernel.h"
 #include "motion/motion_series.h"
+#include "tasks/dialog_parameters.h"
 #include "tasks/task_support.h"
 #include "tasks/tasks.h"
 
@@ -32,25 +33,21 @@ struct Parameters {
   bool maxAbsoluteX = false;
   bool maxAbsoluteY = false;
   bool maxAbsoluteZ = false;
-  bool plotRegular = false;
-  bool plotDetrended = false;
-  std::string motionFile;
+  PlotsAndMotionFile shared;
 };
 
 // In the order the dialog's parameters are read.
 Parameters readParameters(Host& host) {
   Parameters p;
   p.threshold = host.floatParameter("fmr_threshold");
-  p.maxAbsolute = host.intParameter("map_max_abs") != 0;
-  p.meanAbsolute = host.intParameter("map_mean_abs") != 0;
-  p.maxRelative = host.intParameter("map_max_rel") != 0;
-  p.meanRelative = host.intParameter("map_mean_rel") != 0;
-  p.maxAbsoluteX = host.intParameter("map_max_abs_x") != 0;
-  p.maxAbsoluteY = host.intParameter("map_max_abs_y") != 0;
-  p.maxAbsoluteZ = host.intParameter("map_max_abs_z") != 0;
-  p.plotRegular = host.intParameter("plot_regular") != 0;
-  p.plotDetrended = host.intParameter("plot_detrended") != 0;
-  p.motionFile = host.textParameter("sdmfile");
+  p.maxAbsolute = isOn(host.intParameter("map_max_abs"));
+  p.meanAbsolute = isOn(host.intParameter("map_mean_abs"));
+  p.maxRelative = isOn(host.intParameter("map_max_rel"));
+  p.meanRelative = isOn(host.intParameter("map_mean_rel"));
+  p.maxAbsoluteX = isOn(host.intParameter("map_max_abs_x"));
+  p.maxAbsoluteY = isOn(host.intParameter("map_max_abs_y"));
+  p.maxAbsoluteZ = isOn(host.intParameter("map_max_abs_z"));
+  p.shared = readPlotsAndMotionFile(host);
   return p;
 }
 
@@ -84,8 +81,8 @@ std::vector<std::int32_t> readMask(const CurrentRun& run, float threshold) {
 
 void plotMotion(Host& host, const SdmDocument& copy, const MotionParameters& motion,
                 const Parameters& p) {
-  if (p.plotRegular) host.plot(copy, "");
-  if (p.plotDetrended) {
+  if (p.shared.plotRegular) host.plot(copy, "");
+  if (p.shared.plotDetrended) {
     std::vector<float> series = relativeRmsDisplacement(motion);
     SdmDocument detrended = copy;
     detrendPredictors(detrended);
@@ -134,11 +131,11 @@ void exportSelected(Host& host, const MaskedMeasures& measures,
 
 void computeDisplacementMaps(Host& host) {
   const Parameters p = readParameters(host);
-  const std::vector<SdmDocument> documents = loadRuns(host, p.motionFile);
+  const std::vector<SdmDocument> documents = loadRuns(host, p.shared.motionFile);
   // Every document is checked before anything is shown or added to the run.
   for (const SdmDocument& motion : documents) {
     checkMotionDocument(motion);
-    if (p.plotDetrended) requireDetrendable(motion);
+    if (p.shared.plotDetrended) requireDetrendable(motion);
   }
 
   const CurrentRun run = host.currentRun();

@@ -13,3 +13,4 @@ tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_
 # The confound task's scrubbing options and the study's QC table, in-process.
 tessel_add_test(confound_scrubbing_test SOURCES confound_scrubbing_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_tasks)
+tessel_add_test(motion_models_test SOURCES motion_models_test.cpp LIBS tessel_confound)

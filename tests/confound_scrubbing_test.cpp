@@ -417,6 +417,19 @@ TEST_F(ScrubbingTask, FlaggedVolumesSquaredDerivativeAndCombinedModel) {
           "<dir>/run1_3DMC_combined.sdm"}));
   EXPECT_FALSE(fs::exists(dir.file("run1_3DMC_spikes.sdm")));
   EXPECT_FALSE(fs::exists(dir.file("run1_3DMC_combined.sdm")));
+
+  // New spikes without the combined model: a combined file left from before
+  // holds other spikes, so it goes with the new spike file's arrival.
+  writeFile(dir.file("run1_3DMC_combined.sdm"), "earlier");
+  test::RecordingHost spikesOnly;
+  spikesOnly.set("sdmfile", run);
+  spikesOnly.set("spike_threshold", 0.3f);
+  spikesOnly.set("create_spikes", 1);
+  createConfoundModels(spikesOnly);
+  EXPECT_EQ(log(spikesOnly).back(),
+            "Tessel>  Removed the combined file of an earlier run: <dir>/run1_3DMC_combined.sdm");
+  EXPECT_TRUE(fs::exists(dir.file("run1_3DMC_spikes.sdm")));
+  EXPECT_FALSE(fs::exists(dir.file("run1_3DMC_combined.sdm")));
 }
 
 TEST_F(ScrubbingTask, StudyQualityTable) {
@@ -491,7 +504,8 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     for (const auto& [cell, value] : measures) {
       const std::string& text = cells[cell];
       EXPECT_EQ(text.size() - text.find('.'), 7u) << "six decimals: " << text;
-      EXPECT_NEAR(std::stod(text), value, 1e-5) << "column " << cell;
+      // Figures in double: each the exact value rounded to six decimals.
+      EXPECT_NEAR(std::stod(text), value, 5.000001e-7) << "column " << cell;
     }
     EXPECT_EQ(cells[6], std::to_string(e.spikes));
     EXPECT_EQ(cells[7], std::to_string(e.flagged));
@@ -550,6 +564,26 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
             0);
   EXPECT_EQ(SdmDocument(dir.file("run1_3DMC_spikes.sdm")).names,
             spikeNames(joined(range(0, 11), {39, 40})));
+}
+
+// 7 of 250 volumes flagged are 2.8 %: at a limit typed as 2.8 (which the
+// host hands over as the float 2.7999999523), not over it.
+TEST_F(ScrubbingTask, ARunExactlyAtATypedLimitIsNotOverIt) {
+  const std::string run =
+      motionFile("run1_3DMC.sdm", driftingRun(250, {20, 50, 80, 110, 140, 170, 200}));
+  ASSERT_EQ(spikesByHand(rowsOf(run), 0.3).size(), 7u);
+  for (const auto& [limit, over] : {std::pair{2.8f, "no"}, std::pair{2.79f, "yes"}}) {
+    test::RecordingHost host;
+    host.set("sdmfile", run);
+    host.set("spike_threshold", 0.3f);
+    host.set("create_qc", 1);
+    host.set("qc_max_flagged_percent", limit);
+    createConfoundModels(host);
+    const std::vector<std::string> row =
+        split(split(readFile(dir.file("run1_3DMC_qc.tsv")), "\r\n")[1], "\t");
+    EXPECT_EQ(row[8], "2.800000");
+    EXPECT_EQ(row[13], over) << limit;
+  }
 }
 
 TEST_F(ScrubbingTask, NegativeCountsAreRefusedBeforeAnythingIsDone) {

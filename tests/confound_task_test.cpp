@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
 #include "motion/motion_series.h"
+#include "tasks/dialog_parameters.h"
 #include "tasks/tasks.h"
 #include "tests/support/confound_runs.h"
 #include "tests/support/recording_host.h"
@@ -406,8 +408,11 @@ TEST_F(ConfoundTask, SpikesAreDisplacementsStrictlyAboveTheThreshold) {
   // Below every value: each volume is a spike, volume 0 included.
   host = confound(sdm, -0.125f, {"create_spikes"});
   const std::vector<std::string>& lines = host.logLines;
-  ASSERT_EQ(lines.size(), kHandVolumes + 2);
+  ASSERT_EQ(lines.size(), kHandVolumes + 3);
   EXPECT_EQ(lines[1], "Tessel>  Found spike at position 0 with displacement 0 mm");
+  EXPECT_EQ(
+      lines[kHandVolumes + 1],
+      "Tessel>  Warning: " + sdm + ": every volume is flagged; its spike model leaves no data");
   EXPECT_EQ(lines[5], "Tessel>  Found spike at position 4 with displacement 1.25 mm");
   EXPECT_EQ(lines[7], "Tessel>  Found spike at position 6 with displacement 0.25 mm");
   EXPECT_EQ(lines[8], "Tessel>  Found spike at position 7 with displacement 0.5 mm");
@@ -602,6 +607,19 @@ TEST_F(ConfoundTask, TinySpreadIsOnlyCentred) {
   }
   EXPECT_NEAR(sum, 0.0, 1e-5);
   EXPECT_EQ(detrended.columns[0][0], -0.968246f);
+}
+
+// The host hands a typed 2.8 over as the float nearest it; the task takes it
+// back to the decimal typed.
+TEST(DialogParameters, TypedDecimalIsTheShortestDecimalOfTheFloat) {
+  EXPECT_EQ(typedDecimal(2.8f), 2.8);
+  EXPECT_EQ(typedDecimal(0.3f), 0.3);
+  EXPECT_EQ(typedDecimal(1.5e-7f), 1.5e-7);
+  EXPECT_EQ(typedDecimal(16777216.0f), 16777216.0);
+  EXPECT_EQ(typedDecimal(-0.25f), -0.25);
+  EXPECT_TRUE(std::isnan(typedDecimal(std::nanf(""))));
+  EXPECT_EQ(typedDecimal(std::numeric_limits<float>::infinity()),
+            std::numeric_limits<double>::infinity());
 }
 
 }  // namespace

@@ -277,8 +277,7 @@ TEST_F(MdmFiles, StudyPrefixesFollowTheCommonSuffix) {
                            "2\n\"C:/old/a/r1.fmr\" \"C:/old/a/r1.sdm\"\n"
                            "\"C:/old/b/r2.fmr\" \"C:/old/b/r2.sdm\"\n");
   mixed.replaceStudyPrefixes("C:/old/a/r1.sdm", "D:\\new\\a\\r1.sdm");
-  EXPECT_EQ(mixed.sdmPaths,
-            (std::vector<std::string>{"D:\\new\\a\\r1.sdm", "D:\\new\\b\\r2.sdm"}));
+  EXPECT_EQ(mixed.sdmPaths, (std::vector<std::string>{"D:\\new\\a\\r1.sdm", "D:\\new\\b\\r2.sdm"}));
   // Moved paths take the answer's separator; a path left where it was keeps its own.
   MdmDocument mounted = read(std::string(kHeader) +
                              "2\n\"C:\\data\\s01\\r1.fmr\" \"C:\\data\\s01\\run1_3DMC.sdm\"\n"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "designmatrix/io_error.h"
+#include "designmatrix/motion_parameters.h"
 #include "motion/motion_series.h"
-#include "motion/rigid_body.h"
 #include "support/hand_motion.h"
 #include "tests/support/test_helpers.h"
 
@@ -50,10 +50,9 @@ double rmsByHand(const SdmDocument& doc, int i) {
 }
 
 TEST(QcMeasures, EveryMeasureOfADriftingRun) {
-  EXPECT_EQ(kPiFloat, PI);
   constexpr int n = 17;
   const SdmDocument motion = driftingMotion(n);
-  const std::vector<float> rms = relativeRmsDisplacement(motion);
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
   // Spikes at both ends and two side by side.
   const FlaggedVolumes flags = flagVolumes({0, 8, 9, 16}, n, {1, 1, 4});
 
@@ -72,10 +71,10 @@ TEST(QcMeasures, EveryMeasureOfADriftingRun) {
   }
   EXPECT_EQ(q.run, "study/run2_3DMC.sdm");
   EXPECT_EQ(q.volumes, 17u);
-  EXPECT_NEAR(q.meanFd, fdSum / (n - 1), 1e-5);
-  EXPECT_NEAR(q.maxFd, fdMax, 1e-5);
-  EXPECT_NEAR(q.meanRms, rmsSum / (n - 1), 1e-5);
-  EXPECT_NEAR(q.maxRms, rmsMax, 1e-5);
+  EXPECT_NEAR(q.meanFd, fdSum / (n - 1), 1e-12);
+  EXPECT_NEAR(q.maxFd, fdMax, 1e-12);
+  EXPECT_NEAR(q.meanRms, rmsSum / (n - 1), 1e-12);
+  EXPECT_NEAR(q.maxRms, rmsMax, 1e-12);
   EXPECT_EQ(q.maxTranslation, translation);
   EXPECT_EQ(q.maxRotation, rotation);
   // Flagged 0-1, 7-10, 15-16; the stretches 2-6 and 11-14 are long enough.
@@ -87,20 +86,56 @@ TEST(QcMeasures, EveryMeasureOfADriftingRun) {
   EXPECT_FALSE(q.overLimits());
 
   // Limits count when above 0 and are exceeded strictly.
-  EXPECT_TRUE(measureRunQuality(motion, rms, flags, {q.meanFd * 0.999f, 0.0f}).overMeanFd);
-  EXPECT_FALSE(measureRunQuality(motion, rms, flags, {q.meanFd, 0.0f}).overLimits());
-  const RunQuality overShare = measureRunQuality(motion, rms, flags, {-1.0f, 47.0f});
+  EXPECT_TRUE(measureRunQuality(motion, rms, flags, {q.meanFd * 0.999, 0.0}).overMeanFd);
+  EXPECT_FALSE(measureRunQuality(motion, rms, flags, {q.meanFd, 0.0}).overLimits());
+  const RunQuality overShare = measureRunQuality(motion, rms, flags, {-1.0, 47.0});
   EXPECT_TRUE(overShare.overFlaggedPercent);
   EXPECT_FALSE(overShare.overMeanFd);
-  EXPECT_FALSE(measureRunQuality(motion, rms, flags, {0.0f, 48.0f}).overLimits());
+  EXPECT_FALSE(measureRunQuality(motion, rms, flags, {0.0, 48.0}).overLimits());
+  // 7 of 250 volumes are 2.8 %, not over a limit of 2.8.
+  std::vector<std::size_t> seven{1, 2, 3, 4, 5, 6, 7};
+  const RunQuality atLimit = measureRunQuality(driftingMotion(250), std::vector<double>(250, 0.0),
+                                               flagVolumes(seven, 250, {}), {0.0, 2.8});
+  EXPECT_EQ(atLimit.flaggedPercent, 2.8);
+  EXPECT_FALSE(atLimit.overLimits());
+}
+
+// The figures of numpy in float64 on the same float values, printed by
+// bench-style numpy code: diff of the parameters, rotations by np.deg2rad
+// times 50, absolute values summed; the relative RMS from the rotation
+// blocks' closed form.
+TEST(QcMeasures, FiguresAgreeWithNumpyInDouble) {
+  const std::vector<std::vector<float>> rows = {{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+                                                {0.12f, -0.31f, 0.05f, 0.4f, -0.25f, 0.11f},
+                                                {0.97f, -1.43f, 0.38f, -0.62f, 0.55f, -1.19f},
+                                                {1.01f, -1.39f, 0.41f, -0.58f, 0.61f, -1.2f},
+                                                {0.33f, 0.27f, -0.9f, 0.2f, 0.07f, 0.66f}};
+  std::vector<std::vector<float>> columns(6);
+  for (const auto& r : rows)
+    for (std::size_t p = 0; p < 6; ++p) columns[p].push_back(r[p]);
+  const SdmDocument motion = test::sdmOf(columns, "run_3DMC.sdm");
+  const std::vector<double> fd = framewiseDisplacement(motion);
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
+  const double numpyFd[] = {1.1432251208862181, 5.0227136732336604, 0.20599304624140333,
+                            6.4250735217853103};
+  const double numpyRms[] = {0.48360194280121782, 1.9537465630361641, 0.08265967368610104,
+                             2.6775517922162781};
+  for (std::size_t i = 1; i < 5; ++i) {
+    EXPECT_NEAR(fd[i], numpyFd[i - 1], 1e-13) << i;
+    EXPECT_NEAR(rms[i], numpyRms[i - 1], 1e-13) << i;
+  }
+  std::ostringstream table;
+  writeQualityTable(table, {measureRunQuality(motion, rms, flagVolumes({}, 5, {}), {})});
+  EXPECT_NE(table.str().find("\t1.299390\t2.677552\t3.199251\t6.425074\t"), std::string::npos)
+      << table.str();
 }
 
 TEST(QcMeasures, RunsTooShortToMoveAndMismatchedInputs) {
   const SdmDocument one = driftingMotion(1);
-  const RunQuality q = measureRunQuality(one, {0.0f}, flagVolumes({}, 1, {}), {0.001f, 0.001f});
+  const RunQuality q = measureRunQuality(one, {0.0}, flagVolumes({}, 1, {}), {0.001, 0.001});
   EXPECT_EQ(q.volumes, 1u);
-  EXPECT_EQ(q.meanFd, 0.0f);
-  EXPECT_EQ(q.maxRms, 0.0f);
+  EXPECT_EQ(q.meanFd, 0.0);
+  EXPECT_EQ(q.maxRms, 0.0);
   EXPECT_EQ(q.longestClean, 1u);
   EXPECT_EQ(q.maxRotation, std::fabs(one.columns[4][0]));
   EXPECT_FALSE(q.overLimits());
@@ -126,17 +161,17 @@ struct Grouping : std::numpunct<char> {
 TEST(QcMeasures, TableText) {
   RunQuality a{.run = "C:/data/run1_3DMC.sdm",
                .volumes = 1200,
-               .meanRms = 0.1f,
-               .maxRms = 2.5f,
-               .meanFd = 0.123456789f,
-               .maxFd = 1234.5f,
+               .meanRms = 0.1,
+               .maxRms = 2.5,
+               .meanFd = 0.123456789,
+               .maxFd = 1234.5,
                .spikes = 2,
                .flagged = 400,
                .flaggedPercent = 100.0 / 3.0,
                .remaining = 800,
                .longestClean = 1001,
-               .maxTranslation = 0.0000004f,
-               .maxRotation = 3.0f,
+               .maxTranslation = 0.0000004,
+               .maxRotation = 3.0,
                .overMeanFd = true};
   RunQuality b{.run = "run 2.sdm", .volumes = 1, .longestClean = 1};
 

@@ -194,8 +194,9 @@ TEST_F(SelectMotionFile, MovedStudiesAreRelocatedOnceThroughTheHostsDialog) {
   motionFile("moved/select-sub/select-rel2_3DMC.sdm", 4);
   expectRelocation({"select-rel1_3DMC.sdm", "select-sub/select-rel2_3DMC.sdm"},
                    {"moved/select-rel1_3DMC.sdm", "moved/select-sub/select-rel2_3DMC.sdm"},
-                   {"rel1.fmr", "select-sub/rel2.fmr"}, {"moved/rel1.fmr", "moved/select-sub/rel2.fmr"},
-                   root + "/rel.mdm", root, root + "/moved", root + "/moved/select-rel1_3DMC.sdm");
+                   {"rel1.fmr", "select-sub/rel2.fmr"},
+                   {"moved/rel1.fmr", "moved/select-sub/rel2.fmr"}, root + "/rel.mdm", root,
+                   root + "/moved", root + "/moved/select-rel1_3DMC.sdm");
 }
 
 // A relocation that cannot be done leaves the MDM's bytes and the dialog's
