@@ -274,7 +274,7 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
   }
   std::uint64_t plots = fnv1a("");
   for (const test::RecordingHost::Plot& plot : host.plots) {
-    plots = fnv1a(plot.title, plots);
+    plots = fnv1a(plot.path.substr(plot.path.rfind('/') + 1) + plot.titleSuffix, plots);
     for (const std::string& name : plot.names) plots = fnv1a(name, plots);
     for (const std::vector<float>& column : plot.columns) {
       plots = fnv1a(

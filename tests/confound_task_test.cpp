@@ -284,13 +284,13 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
 
   // The plain plot comes first, the detrended one after the spike lines.
   const std::vector<std::size_t> spikes = {40, 101, 102};
-  std::vector<std::string> calls = {"plot run1_3DMC.sdm", "log Tessel>  Detecting Spikes"};
+  std::vector<std::string> calls = {"plot " + sdm, "log Tessel>  Detecting Spikes"};
   for (const std::size_t k : spikes) {
     std::ostringstream line;
     line << "log Tessel>  Found spike at position " << k << " with displacement " << r[k] << " mm";
     calls.push_back(line.str());
   }
-  calls.push_back("plot run1_3DMC.sdm" + kDetrendedTitle);
+  calls.push_back("plot " + sdm + kDetrendedTitle);
   calls.push_back("log " + kSaving);
   EXPECT_EQ(host.calls, calls);
 
@@ -384,10 +384,10 @@ TEST_F(ConfoundTask, EachSwitchAloneDoesItsOwnPartOnly) {
 
   // Plots alone write no file.
   host = confound(sdm, 0.5f, {"plot_regular"});
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot run1_3DMC.sdm", "log " + kSaving}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot " + sdm, "log " + kSaving}));
   host = confound(sdm, 0.5f, {"plot_detrended"});
   EXPECT_EQ(host.calls,
-            (std::vector<std::string>{"plot run1_3DMC.sdm" + kDetrendedTitle, "log " + kSaving}));
+            (std::vector<std::string>{"plot " + sdm + kDetrendedTitle, "log " + kSaving}));
   EXPECT_EQ(filesIn(dir.path().string()), std::set<std::string>{"run1_3DMC.sdm"});
 }
 
@@ -558,7 +558,7 @@ TEST_F(ConfoundTask, RunsTooShortToDetrendAreRefusedBeforeAnythingIsDone) {
 
   // The plain plot needs no detrending.
   const RecordingHost host = confound(single, 0.5f, {"plot_regular"});
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot single_3DMC.sdm", "log " + kSaving}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"plot " + single, "log " + kSaving}));
 }
 
 TEST_F(ConfoundTask, RefusesMotionFilesItCannotUseBeforeAnythingIsDone) {

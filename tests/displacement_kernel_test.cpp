@@ -98,15 +98,6 @@ TEST(DisplacementKernel, AgreesWithTheWholeGridComputationBitForBit) {
   EXPECT_EQ(compared, 40 * 4 * 3 * static_cast<int>(instructionSets().size()));
 }
 
-TEST(DisplacementKernel, AskingForAvx2WithoutItIsRefused) {
-  if (cpuHasAvx2()) GTEST_SKIP() << "this CPU has AVX2";
-  const float extent[3] = {1.0f, 1.0f, 1.0f};
-  const SdmDocument still = motionSdmOf({{0, 0, 0, 0, 0, 0}}, kRun);
-  EXPECT_THROW_MSG(
-      computeDisplacement({0}, Dim3{1, 1, 1}, extent, still, {KernelInstructions::avx2, 1}),
-      std::invalid_argument, "the AVX2 version of the displacement kernel needs a CPU with AVX2");
-}
-
 TEST(DisplacementKernel, MatchesAnIndependentComputationWithRotations) {
   const Dim3 dims{5, 4, 3};
   const float extent[3] = {15.0f, 14.0f, 10.5f};

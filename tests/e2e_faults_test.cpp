@@ -162,19 +162,6 @@ TEST_F(Faults, FullDisk) {
                 "Failed writing file: " + (folder / "run1_3DMC_MaxAbsolute.map").generic_string(),
                 before, folder);
 }
-#else
-// These two faults need a mount made on the Linux side (as root, folder
-// permissions stop nothing). A Windows process, under wine too, cannot make
-// one; the tests are reported as skipped rather than left out.
-TEST(Faults, OutputFolderWithoutWritePermission) {
-  GTEST_SKIP()
-      << "a read-only folder needs a Linux bind mount, which a Windows process cannot make";
-}
-
-TEST(Faults, FullDisk) {
-  GTEST_SKIP()
-      << "a full disk needs a small Linux tmpfs mount, which a Windows process cannot make";
-}
 #endif
 
 }  // namespace

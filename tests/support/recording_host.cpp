@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "designmatrix/io_error.h"
-#include "designmatrix/path_functions.h"
 
 namespace tsl::test {
 
@@ -72,11 +71,11 @@ void RecordingHost::saveMaps(const std::string& path) {
 }
 
 void RecordingHost::plot(const SdmDocument& doc, const std::string& titleSuffix) {
-  Plot p{fileNameOf(doc.path) + titleSuffix, doc.names, doc.columns, {}};
+  Plot p{doc.path, titleSuffix, doc.names, doc.columns, {}};
   for (std::size_t i = 0; i < doc.red.size(); ++i) {
     p.colours.push_back({doc.red[i], doc.green[i], doc.blue[i]});
   }
-  calls.push_back("plot " + p.title);
+  calls.push_back("plot " + doc.path + titleSuffix);
   plots.push_back(std::move(p));
 }
 

@@ -26,8 +26,11 @@ class RecordingHost : public Host {
     std::string path;
     std::size_t maps = 0;  // maps of the run at the time of the save
   };
+  // What the task asked to plot: the host titles the window with the file
+  // name of path followed by titleSuffix.
   struct Plot {
-    std::string title;
+    std::string path;
+    std::string titleSuffix;
     std::vector<std::string> names;
     std::vector<std::vector<float>> columns;
     std::vector<std::array<int, 3>> colours;  // red, green, blue of each curve
@@ -54,7 +57,7 @@ class RecordingHost : public Host {
   std::vector<Plot> plots;
   // One entry per call that changes what the user sees or gets, in order:
   // "log <line>", "message <text>", "dialog <caption>", "set <path>",
-  // "map <n>", "save <path>", "plot <title>".
+  // "map <n>", "save <path>", "plot <document path><title suffix>".
   std::vector<std::string> calls;
   // Names of the parameters read, in order.
   std::vector<std::string> parametersRead;
