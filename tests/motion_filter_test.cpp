@@ -303,5 +303,37 @@ TEST(MotionFilter, RefusesRunsWhoseBandFoldsToNothing) {
   EXPECT_NO_THROW(foldMotionFilterBand(lowPass(1.2f, 8), 800, "run"));
 }
 
+// The precision check must not turn away what studies use: low-pass cutoffs
+// of 3 to 12 per minute up to order 12 below TR 1 s and up to order 16 above
+// (Butterworth order 6 and 8; the poles crowd toward 1 as the cutoff falls
+// relative to fs), and notches of any order.
+TEST(MotionFilter, AcceptsTheOrdersStudiesUse) {
+  for (const double trMs : {400.0, 500.0, 720.0, 800.0, 1000.0, 1500.0, 2000.0, 3000.0}) {
+    const int highest = trMs < 1000.0 ? 12 : 16;
+    for (const float cutoff : {3.0f, 6.0f, 12.0f}) {
+      for (int order = 2; order <= highest; ++order) {
+        EXPECT_NO_THROW(foldMotionFilterBand(lowPass(cutoff, order), trMs, "run"))
+            << cutoff << " per minute, order " << order << ", TR " << trMs;
+      }
+    }
+    EXPECT_NO_THROW(foldMotionFilterBand(notch(6, 9, 400), trMs, "run")) << "TR " << trMs;
+  }
+}
+
+TEST(MotionFilter, DesignsRefuseFrequenciesTheyCannotHave) {
+  EXPECT_THROW_MSG(notchFilter(0.7, 2.0, 1.25), std::invalid_argument,
+                   "notch frequency 0.7 Hz is not above 0 and below fs / 2 = 0.625 Hz");
+  EXPECT_THROW_MSG(notchFilter(0.25, 0.0, 1.25), std::invalid_argument,
+                   "notch quality factor 0 is not above 0");
+  EXPECT_THROW_MSG(butterworthLowPass(2, 0.0, 1.25), std::invalid_argument,
+                   "low-pass cutoff 0 Hz is not above 0 and below fs / 2 = 0.625 Hz");
+  EXPECT_THROW_MSG(butterworthLowPass(0, 0.1, 1.25), std::invalid_argument,
+                   "Butterworth order 0 is below 1");
+  // An integrator has no steady response to a step.
+  EXPECT_THROW_MSG(linearFilterSteadyState(IirFilter{{1.0, 1.0}, {1.0, -1.0}, 1, {}}),
+                   std::invalid_argument,
+                   "the filter has no steady response to a step (a sums to 0)");
+}
+
 }  // namespace
 }  // namespace tsl::testing
