@@ -51,18 +51,18 @@ std::string text(const Parts&... parts) {
 
 double perMinute(double hz) { return hz * kSecondsPerMinute; }
 
-std::string dialogError(const char* name, const std::string& value, const char* why) {
+std::string dialogError(const char* name, const std::string& value, const std::string& why) {
   return "Dialog parameter " + std::string(name) + " is " + value + ": " + why;
 }
 
 void requireEdge(const char* name, float value, const char* edge) {
   if (!(value > 0.0f)) {
     throw std::invalid_argument(
-        dialogError(name, text(value), (std::string(edge) + " must be above 0").c_str()));
+        dialogError(name, text(value), std::string(edge) + " must be above 0"));
   }
   if (!std::isfinite(value)) {
     throw std::invalid_argument(
-        dialogError(name, text(value), (std::string(edge) + " must be finite").c_str()));
+        dialogError(name, text(value), std::string(edge) + " must be finite"));
   }
 }
 
@@ -210,16 +210,17 @@ MotionFilterParameters motionFilterParameters(int motionFilter, float bandStopMi
     if (!(bandStopMax > bandStopMin)) {
       throw std::invalid_argument(dialogError(
           "band_stop_max", text(bandStopMax),
-          text("the stop band's upper edge must be above band_stop_min (", bandStopMin, ")")
-              .c_str()));
+          text("the stop band's upper edge must be above band_stop_min (", bandStopMin, ")")));
     }
   }
   const int minimumOrder = notch ? kNotchMinimumOrder : kLowPassMinimumOrder;
   if (order < minimumOrder) {
-    throw std::invalid_argument(
-        dialogError("motion_filter_order", text(order),
-                    notch ? "the notch needs at least 4, one pass for every 4"
-                          : "the low-pass needs at least 2, its design having half the order"));
+    throw std::invalid_argument(dialogError("motion_filter_order", text(order),
+                                            notch
+                                                ? text("the notch needs at least ", minimumOrder,
+                                                       ", one pass for every ", kNotchOrderPerPass)
+                                                : text("the low-pass needs at least ", minimumOrder,
+                                                       ", its design having half the order")));
   }
   p.bandStopMin = bandStopMin;
   p.bandStopMax = bandStopMax;
@@ -317,7 +318,8 @@ IirFilter butterworthLowPass(int n, double cutoff, double fs) {
     poles[i] = quotient(fs2 + analog, fs2 - analog);
   }
   const double gain = std::pow(warped, n) * quotient(1.0, denominator).real();
-  // Every zero lands at -1 (z + 1)^n: binomial coefficients, exact in double.
+  // Every zero lands at -1: b is the gain times the coefficients of
+  // (z + 1)^n, binomial and exact in double.
   IirFilter f;
   f.b.assign(static_cast<std::size_t>(n) + 1, 0.0);
   f.b[0] = 1.0;
