@@ -321,10 +321,11 @@ IirFilter butterworthLowPass(int n, double cutoff, double fs) {
   // Every zero lands at -1: b is the gain times the coefficients of
   // (z + 1)^n, binomial and exact in double.
   IirFilter f;
-  f.b.assign(static_cast<std::size_t>(n) + 1, 0.0);
+  const auto order = static_cast<std::size_t>(n);
+  f.b.assign(order + 1, 0.0);
   f.b[0] = 1.0;
-  for (int k = 1; k <= n; ++k) {
-    for (int j = k; j > 0; --j) f.b[j] += f.b[j - 1];
+  for (std::size_t k = 1; k <= order; ++k) {
+    for (std::size_t j = k; j > 0; --j) f.b[j] += f.b[j - 1];
   }
   for (double& c : f.b) c *= gain;
   for (const Complex& c : polynomialOf(poles)) f.a.push_back(c.real());
