@@ -206,8 +206,9 @@ def main(argv):
         for name, tr, path in runs:
             columns = read_sdm(path)
             for setting in SETTINGS:
-                label = "%s %g-%g order %d" % (("notch", "low-pass")[setting[0] - 1],
-                                                setting[1], setting[2], setting[3])
+                kind, low, high, order = setting
+                band = "notch %g-%g" % (low, high) if kind == 1 else "low-pass %g" % low
+                label = "%s order %d" % (band, order)
                 try:
                     with np.errstate(divide="ignore"):
                         b, a, expected = scipy_filter(setting, tr, columns)
