@@ -8,7 +8,9 @@
 // censoring rule from throwing good volumes away.
 //
 // Everything here is double precision, from the file's float values: the
-// filtered values agree with scipy's to about 1e-12 of the motion's size.
+// filtered values agree with scipy's to about 1e-13 mm or degrees at the
+// usual orders, and within 1e-9 for every filter foldMotionFilterBand
+// accepts (bench/motion_filter_crosscheck.py measures it).
 // Frequencies are in Hz unless a name says per minute; a run's TR is in ms.
 //
 // The usual order of calls for a study: motionFilterParameters once, for the
