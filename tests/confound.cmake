@@ -13,4 +13,7 @@ tessel_add_test(combined_model_test SOURCES combined_model_test.cpp LIBS tessel_
 # The confound task's scrubbing options and the study's QC table, in-process.
 tessel_add_test(confound_scrubbing_test SOURCES confound_scrubbing_test.cpp
                 LIBS tessel_test_support tessel_examples tessel_tasks)
+# The spike model and the chain of motion models.
 tessel_add_test(motion_models_test SOURCES motion_models_test.cpp LIBS tessel_confound)
+# The motion filters against scipy's designs and filtfilt.
+tessel_add_test(motion_filter_test SOURCES motion_filter_test.cpp LIBS tessel_confound)
