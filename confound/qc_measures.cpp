@@ -23,30 +23,58 @@ constexpr double kPercent = 100.0;
 constexpr const char* kEol = "\r\n";
 constexpr const char* kTableHeader =
     "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
-    "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits";
+    "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\tmean_fd_kept\t"
+    "mean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\tremaining_seconds\tdata_file";
+constexpr const char* kNotAvailable = "n/a";
+constexpr double kMillisecondsPerSecond = 1000.0;
 
 struct Summary {
   double mean = 0.0;
   double max = 0.0;
 };
 
-// Mean and largest value of series[1..N-1]: volume 0 has no predecessor.
-Summary summariseChanges(const std::vector<double>& series) {
+// Mean and largest value of series[first..N-1].
+Summary summarise(const std::vector<double>& series, std::size_t first) {
   Summary s;
-  if (series.size() < 2) return s;
+  if (series.size() <= first) return s;
   double sum = 0.0;
-  for (std::size_t i = 1; i < series.size(); ++i) {
+  for (std::size_t i = first; i < series.size(); ++i) {
     sum += series[i];
     if (series[i] > s.max) s.max = series[i];
   }
-  s.mean = sum / static_cast<double>(series.size() - 1);
+  s.mean = sum / static_cast<double>(series.size() - first);
   return s;
 }
 
-double largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::size_t points) {
+// Pearson's correlation of a and b over [first, N); nothing when either is
+// constant there (or holds fewer than two values).
+std::optional<double> correlation(const std::vector<double>& a, const std::vector<double>& b,
+                                  std::size_t first) {
+  const std::size_t n = a.size();
+  if (n < first + 2) return std::nullopt;
+  const double count = static_cast<double>(n - first);
+  double meanA = 0.0, meanB = 0.0;
+  for (std::size_t i = first; i < n; ++i) {
+    meanA += a[i];
+    meanB += b[i];
+  }
+  meanA /= count;
+  meanB /= count;
+  double sab = 0.0, saa = 0.0, sbb = 0.0;
+  for (std::size_t i = first; i < n; ++i) {
+    sab += (a[i] - meanA) * (b[i] - meanB);
+    saa += (a[i] - meanA) * (a[i] - meanA);
+    sbb += (b[i] - meanB) * (b[i] - meanB);
+  }
+  if (saa == 0.0 || sbb == 0.0) return std::nullopt;
+  return sab / std::sqrt(saa * sbb);
+}
+
+double largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::size_t first,
+                        std::size_t points) {
   double largest = 0.0;
   for (std::size_t c = firstColumn; c < firstColumn + kAxisCount; ++c) {
-    for (std::size_t i = 0; i < points; ++i) {
+    for (std::size_t i = first; i < points; ++i) {
       const double magnitude = std::fabs(double{motion.columns[c][i]});
       if (magnitude > largest) largest = magnitude;
     }
@@ -70,6 +98,10 @@ std::string fixedText(double value) {
   const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
                                     kTableDecimals);
   return std::string(digits, result.ptr);
+}
+
+std::string optionalText(const std::optional<double>& value) {
+  return value ? fixedText(*value) : kNotAvailable;
 }
 
 std::string countText(std::size_t count) {
@@ -99,32 +131,70 @@ std::vector<double> framewiseDisplacement(const SdmDocument& motion) {
 }
 
 RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double>& relativeRms,
-                             const FlaggedVolumes& flags, const QcLimits& limits) {
+                             const FlaggedVolumes& flags, const QcLimits& limits,
+                             std::size_t nonSteady, const SignalMeasures& signal) {
   const std::vector<double> fd = framewiseDisplacement(motion);
   const std::size_t n = fd.size();
   requireOnePerVolume(motion, relativeRms.size(), n, "the displacement series");
   requireOnePerVolume(motion, flags.flagged.size(), n, "the list of flags");
+  const bool haveDvars = !signal.dvars.empty() || !signal.stdDvars.empty();
+  if (haveDvars) {
+    requireOnePerVolume(motion, signal.dvars.size(), n, "the DVARS series");
+    requireOnePerVolume(motion, signal.stdDvars.size(), n, "the std DVARS series");
+  }
+  if (nonSteady > n) {
+    throw std::invalid_argument("SDM file " + motion.path + ": " + std::to_string(nonSteady) +
+                                " non-steady-state volumes, NrOfDataPoints is " +
+                                std::to_string(n));
+  }
+  // A change needs a steady volume before it.
+  const std::size_t firstChange = nonSteady + 1;
 
   RunQuality q;
   q.run = motion.path;
   q.volumes = n;
-  const Summary rms = summariseChanges(relativeRms);
+  q.dummy = nonSteady;
+  const Summary rms = summarise(relativeRms, firstChange);
   q.meanRms = rms.mean;
   q.maxRms = rms.max;
-  const Summary framewise = summariseChanges(fd);
+  const Summary framewise = summarise(fd, firstChange);
   q.meanFd = framewise.mean;
   q.maxFd = framewise.max;
   q.flagged = flags.volumes.size();
   q.spikes = q.flagged - flags.extra;
+  const std::size_t steady = n - nonSteady;
   q.flaggedPercent =
-      n == 0 ? 0.0 : kPercent * static_cast<double>(q.flagged) / static_cast<double>(n);
-  q.remaining = n - q.flagged;
-  q.longestClean = longestUnflaggedStretch(flags.flagged);
-  q.maxTranslation = largestMagnitude(motion, 0, n);
-  q.maxRotation = largestMagnitude(motion, kAxisCount, n);
+      steady == 0 ? 0.0 : kPercent * static_cast<double>(q.flagged) / static_cast<double>(steady);
+  q.remaining = steady - q.flagged;
+  q.longestClean = longestUnflaggedStretch(std::vector<bool>(
+      flags.flagged.begin() + static_cast<std::ptrdiff_t>(nonSteady), flags.flagged.end()));
+  q.maxTranslation = largestMagnitude(motion, 0, nonSteady, n);
+  q.maxRotation = largestMagnitude(motion, kAxisCount, nonSteady, n);
+
+  double keptSum = 0.0;
+  std::size_t kept = 0;
+  for (std::size_t i = firstChange; i < n; ++i) {
+    if (flags.flagged[i]) continue;
+    keptSum += fd[i];
+    ++kept;
+  }
+  if (kept > 0) q.meanFdKept = keptSum / static_cast<double>(kept);
+  if (haveDvars && n > firstChange) {
+    q.meanDvars = summarise(signal.dvars, firstChange).mean;
+    const Summary standardised = summarise(signal.stdDvars, firstChange);
+    q.meanStdDvars = standardised.mean;
+    q.maxStdDvars = standardised.max;
+    q.fdDvarsCorrelation = correlation(fd, signal.stdDvars, firstChange);
+  }
+  if (signal.trMs > 0) {
+    q.remainingSeconds = static_cast<double>(q.remaining) * signal.trMs / kMillisecondsPerSecond;
+  }
+  q.dataFile = signal.dataFile;
+
   q.overMeanFd = limits.maxMeanFdMm > 0.0 && q.meanFd > limits.maxMeanFdMm;
   q.overFlaggedPercent =
       limits.maxFlaggedPercent > 0.0 && q.flaggedPercent > limits.maxFlaggedPercent;
+  q.underMinRemaining = limits.minRemaining > 0 && q.remaining < limits.minRemaining;
   return q;
 }
 
@@ -132,6 +202,10 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
   for (const RunQuality& row : rows) {
     if (row.run.find_first_of("\t\r\n") != std::string::npos) {
       throw IOError("SDM file " + row.run +
+                    ": its path holds a tab or a line break, which the QC table cannot hold");
+    }
+    if (row.dataFile.find_first_of("\t\r\n") != std::string::npos) {
+      throw IOError("FMR file " + row.dataFile +
                     ": its path holds a tab or a line break, which the QC table cannot hold");
     }
   }
@@ -150,7 +224,15 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
                                  countText(row.longestClean),
                                  fixedText(row.maxTranslation),
                                  fixedText(row.maxRotation),
-                                 row.overLimits() ? "yes" : "no"};
+                                 row.overLimits() ? "yes" : "no",
+                                 countText(row.dummy),
+                                 optionalText(row.meanFdKept),
+                                 optionalText(row.meanDvars),
+                                 optionalText(row.meanStdDvars),
+                                 optionalText(row.maxStdDvars),
+                                 optionalText(row.fdDvarsCorrelation),
+                                 optionalText(row.remainingSeconds),
+                                 row.dataFile.empty() ? kNotAvailable : row.dataFile};
     for (std::size_t c = 0; c < std::size(cells); ++c) out << (c == 0 ? "" : "\t") << cells[c];
     out << kEol;
   }

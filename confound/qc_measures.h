@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,30 +28,55 @@ namespace tsl {
 // displacement (Power et al. 2012).
 inline constexpr double kFramewiseRadiusMm = 50.0;
 
-// A limit is set when it is above 0; a run is over it when strictly above.
-// The limits are the numbers the user typed (see typedDecimal), so a run
-// exactly at a limit is not over it.
+// A limit is set when it is above 0; a run is over it when strictly above
+// (below, for minRemaining). The limits are the numbers the user typed (see
+// typedDecimal), so a run exactly at a limit is not over it.
 struct QcLimits {
   double maxMeanFdMm = 0.0;
   double maxFlaggedPercent = 0.0;
+  std::size_t minRemaining = 0;  // volumes
 };
 
+// What is known of a run's voxel data besides its motion.
+struct SignalMeasures {
+  // One value per volume (element 0 is 0), empty when DVARS were not
+  // computed: DVARS in tenths of a percent of the median intensity, and
+  // standardised.
+  std::vector<double> dvars;
+  std::vector<double> stdDvars;
+  std::string dataFile;  // the FMR read for the run; empty when none was
+  int trMs = 0;          // its TR; 0 when no FMR was read or it has none
+};
+
+// Every figure of a volume-to-volume change is over the steady volumes that
+// follow a steady one, D+1 ... N-1 (D the run's non-steady-state volumes);
+// every other figure over the steady volumes D ... N-1. With D = 0 these are
+// volumes 1 ... N-1 and all volumes.
 struct RunQuality {
   std::string run;  // the run's motion SDM path
   std::size_t volumes = 0;
-  double meanRms = 0.0, maxRms = 0.0;  // mm, volumes 1 to N-1
-  double meanFd = 0.0, maxFd = 0.0;    // mm, volumes 1 to N-1
+  double meanRms = 0.0, maxRms = 0.0;  // mm
+  double meanFd = 0.0, maxFd = 0.0;    // mm
   std::size_t spikes = 0;
-  std::size_t flagged = 0;
-  double flaggedPercent = 0.0;
+  std::size_t flagged = 0;      // the non-steady volumes not counted
+  double flaggedPercent = 0.0;  // of the N - D steady volumes
   std::size_t remaining = 0;
   std::size_t longestClean = 0;
   double maxTranslation = 0.0;  // largest |value| of the translations, mm
   double maxRotation = 0.0;     // largest |value| of the rotations, degrees
+  std::size_t dummy = 0;        // D
+  // Figures that may not exist (no unflagged steady volume, no DVARS, no TR,
+  // a constant series): n/a in the table.
+  std::optional<double> meanFdKept;  // over the unflagged volumes of D+1 ... N-1
+  std::optional<double> meanDvars, meanStdDvars, maxStdDvars;
+  std::optional<double> fdDvarsCorrelation;  // Pearson, D+1 ... N-1
+  std::optional<double> remainingSeconds;
+  std::string dataFile;  // empty when none was read
   bool overMeanFd = false;
   bool overFlaggedPercent = false;
+  bool underMinRemaining = false;
 
-  bool overLimits() const { return overMeanFd || overFlaggedPercent; }
+  bool overLimits() const { return overMeanFd || overFlaggedPercent || underMinRemaining; }
 };
 
 // Framewise displacement of every volume of a motion document (N values, mm),
@@ -61,18 +87,22 @@ struct RunQuality {
 std::vector<double> framewiseDisplacement(const SdmDocument& motion);
 
 // The measures of one run from its motion parameters as in the file,
-// relativeRms (relativeRmsDisplacementInDouble of that same document) and its
-// flagged volumes. Throws IOError as requireMotionParameters does, and
-// std::invalid_argument when relativeRms or flags.flagged does not hold one
-// value per data point.
+// relativeRms (relativeRmsDisplacementInDouble of that same document), its
+// flagged volumes (flagVolumes with the same nonSteady), its first nonSteady
+// volumes not at steady state, and what is known of its voxel data. Throws
+// IOError as requireMotionParameters does, and std::invalid_argument when
+// relativeRms, flags.flagged or a series of signal does not hold one value
+// per data point, or nonSteady exceeds the run.
 RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double>& relativeRms,
-                             const FlaggedVolumes& flags, const QcLimits& limits);
+                             const FlaggedVolumes& flags, const QcLimits& limits,
+                             std::size_t nonSteady = 0, const SignalMeasures& signal = {});
 
 // The tab-separated table: the header row, then one row per run in the given
 // order; every line ends in CRLF. Measures in fixed point with six decimals,
-// counts as integers, over_limits as yes or no; no locale is involved.
-// Throws IOError, before writing anything, when a run's path holds a tab or a
-// line break (the row could not be read back).
+// counts as integers, over_limits as yes or no, n/a for a figure that does
+// not exist; the table always has every column. No locale is involved.
+// Throws IOError, before writing anything, when a run's path or data file
+// holds a tab or a line break (the row could not be read back).
 void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows);
 
 }  // namespace tsl

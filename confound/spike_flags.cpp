@@ -40,23 +40,35 @@ void flagIfShort(std::vector<bool>& flagged, std::size_t first, std::size_t last
 }  // namespace
 
 FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t volumeCount,
-                           const FlagOptions& options) {
+                           const FlagOptions& options, std::size_t nonSteady) {
   requireSpikesWithin(spikes, volumeCount);
+  if (nonSteady > volumeCount) {
+    throw std::invalid_argument(std::to_string(nonSteady) +
+                                " non-steady-state volumes are more than a run of " +
+                                std::to_string(volumeCount) + " volumes");
+  }
+  if (!spikes.empty() && spikes.front() < nonSteady) {
+    throw std::invalid_argument("Spike volume " + std::to_string(spikes.front()) +
+                                " is one of the run's " + std::to_string(nonSteady) +
+                                " non-steady-state volumes");
+  }
   FlaggedVolumes result;
   result.flagged.assign(volumeCount, false);
   for (const std::size_t k : spikes) {
-    // Written so that huge counts cannot wrap around.
-    const std::size_t first = options.before >= k ? 0 : k - options.before;
+    // Written so that huge counts cannot wrap around; the non-steady volumes
+    // have predictors of their own and are never reached.
+    const std::size_t first = options.before >= k - nonSteady ? nonSteady : k - options.before;
     const std::size_t last =
         options.after >= volumeCount - 1 - k ? volumeCount - 1 : k + options.after;
     std::fill(result.flagged.begin() + first, result.flagged.begin() + last + 1, true);
   }
 
-  if (!spikes.empty() && options.minSegment > 0) {
+  if ((!spikes.empty() || nonSteady > 0) && options.minSegment > 0) {
     // Flagging a whole maximal stretch only joins flagged ones, so the other
-    // stretches stay as they are and one pass is enough.
-    std::size_t stretchStart = 0;
-    for (std::size_t v = 0; v < volumeCount; ++v) {
+    // stretches stay as they are and one pass is enough. The non-steady
+    // volumes end a stretch as flagged ones do.
+    std::size_t stretchStart = nonSteady;
+    for (std::size_t v = nonSteady; v < volumeCount; ++v) {
       if (!result.flagged[v]) continue;
       flagIfShort(result.flagged, stretchStart, v, options.minSegment);
       stretchStart = v + 1;
@@ -64,7 +76,7 @@ FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t v
     flagIfShort(result.flagged, stretchStart, volumeCount, options.minSegment);
   }
 
-  for (std::size_t v = 0; v < volumeCount; ++v) {
+  for (std::size_t v = nonSteady; v < volumeCount; ++v) {
     if (result.flagged[v]) result.volumes.push_back(v);
   }
   result.extra = result.volumes.size() - spikes.size();

@@ -35,10 +35,17 @@ struct FlaggedVolumes {
 // shorter than options.minSegment, also one at the start or the end of the
 // run. Without spikes nothing is flagged. Counts as large as SIZE_MAX are
 // fine (they reach the run's ends).
-// Throws std::invalid_argument when spikes are not strictly increasing or one
-// is not below volumeCount.
+//
+// The first nonSteady volumes are not yet at steady state: they are never
+// flagged here (they get predictors of their own), the flagging around a
+// spike stops before them, and for the short-stretch rule they count as
+// flagged (a stretch between them and a spike may be too short), also
+// without spikes.
+// Throws std::invalid_argument when spikes are not strictly increasing, one
+// is not below volumeCount or one is below nonSteady, or when nonSteady
+// exceeds volumeCount.
 FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t volumeCount,
-                           const FlagOptions& options);
+                           const FlagOptions& options, std::size_t nonSteady = 0);
 
 // The most consecutive false entries of flagged (flagged.size() when none is
 // true, 0 for an empty run).

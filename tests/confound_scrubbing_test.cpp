@@ -472,7 +472,9 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0],
             "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
-            "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits");
+            "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\t"
+            "mean_fd_kept\tmean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\t"
+            "remaining_seconds\tdata_file");
   EXPECT_EQ(lines[4], "");
   std::vector<double> meanFd;
   for (std::size_t i = 0; i < 3; ++i) {
@@ -482,7 +484,13 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     const std::vector<double> rms = rmsByHand(rows);
     const std::vector<double> fd = seriesByHand(rows, framewiseChangeByHand<double>);
     double rmsSum = 0, rmsMax = 0, fdSum = 0, fdMax = 0, translation = 0, rotation = 0;
+    double keptSum = 0, kept = 0;
     for (std::size_t t = 0; t < rows.size(); ++t) {
+      // run1 keeps 12-38 (see above); the others every volume.
+      if (t > 0 && (i > 0 || (t >= 12 && t <= 38))) {
+        keptSum += fd[t];
+        ++kept;
+      }
       for (std::size_t p = 0; p < 3; ++p)
         translation = std::max(translation, std::fabs(rows[t][p]));
       for (std::size_t p = 3; p < 6; ++p) rotation = std::max(rotation, std::fabs(rows[t][p]));
@@ -495,12 +503,12 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     meanFd.push_back(fdSum / moves);
 
     const std::vector<std::string> cells = split(lines[1 + i], "\t");
-    ASSERT_EQ(cells.size(), 14u);
+    ASSERT_EQ(cells.size(), 22u);
     EXPECT_EQ(cells[0], e.run);
     EXPECT_EQ(cells[1], std::to_string(e.volumes));
-    const std::pair<std::size_t, double> measures[] = {{2, rmsSum / moves}, {3, rmsMax},
-                                                       {4, fdSum / moves},  {5, fdMax},
-                                                       {11, translation},   {12, rotation}};
+    const std::pair<std::size_t, double> measures[] = {
+        {2, rmsSum / moves}, {3, rmsMax},    {4, fdSum / moves},  {5, fdMax},
+        {11, translation},   {12, rotation}, {15, keptSum / kept}};
     for (const auto& [cell, value] : measures) {
       const std::string& text = cells[cell];
       EXPECT_EQ(text.size() - text.find('.'), 7u) << "six decimals: " << text;
@@ -513,6 +521,9 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     EXPECT_EQ(cells[9], std::to_string(e.volumes - e.flagged));
     EXPECT_EQ(cells[10], std::to_string(e.longestClean));
     EXPECT_EQ(cells[13], e.over);
+    // No non-steady volumes, no voxel data read.
+    EXPECT_EQ(cells[14], "0");
+    for (std::size_t c = 16; c < 22; ++c) EXPECT_EQ(cells[c], "n/a") << c;
   }
 
   // Without the spike model the spikes are found silently, for the table.

@@ -130,6 +130,70 @@ TEST(QcMeasures, FiguresAgreeWithNumpyInDouble) {
       << table.str();
 }
 
+// Volumes 0 and 1 are not at steady state: every figure leaves them out, and
+// a change counts from volume 3 on (volume 2 has no steady volume before it).
+TEST(QcMeasures, NonSteadyVolumesAndTheSignalsFigures) {
+  constexpr std::size_t n = 17, d = 2;
+  const SdmDocument motion = driftingMotion(static_cast<int>(n));
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
+  const FlaggedVolumes flags = flagVolumes({9}, n, {0, 1, 0}, d);
+  SignalMeasures signal;
+  for (std::size_t t = 0; t < n; ++t) {
+    signal.dvars.push_back(t == 0 ? 0.0 : 20.0 + static_cast<double>((t * 7) % 5));
+    signal.stdDvars.push_back(t == 0 ? 0.0 : 0.8 + 0.1 * static_cast<double>((t * 3) % 4));
+  }
+  signal.dataFile = "study/run2.fmr";
+  signal.trMs = 2000;
+  const RunQuality q = measureRunQuality(motion, rms, flags, {0.0, 0.0, 14}, d, signal);
+
+  double fdSum = 0, fdMax = 0, kept = 0, keptCount = 0, dv = 0, sd = 0, sdMax = 0, rot = 0;
+  double sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
+  for (std::size_t t = d + 1; t < n; ++t) {
+    const double fd = fdByHand(motion, static_cast<int>(t));
+    const double z = signal.stdDvars[t];
+    fdSum += fd;
+    fdMax = std::max(fdMax, fd);
+    if (t != 9 && t != 10) {
+      kept += fd;
+      ++keptCount;
+    }
+    dv += signal.dvars[t];
+    sd += z;
+    sdMax = std::max(sdMax, z);
+    sx += fd, sy += z, sxy += fd * z, sxx += fd * fd, syy += z * z;
+  }
+  for (std::size_t t = d; t < n; ++t)
+    for (std::size_t p = 3; p < 6; ++p)
+      rot = std::max(rot, std::fabs(double{motion.columns[p][t]}));
+  const double m = n - d - 1;
+  EXPECT_EQ(q.dummy, 2u);
+  EXPECT_NEAR(q.meanFd, fdSum / m, 1e-12);
+  EXPECT_NEAR(q.maxFd, fdMax, 1e-12);
+  EXPECT_EQ(q.maxRotation, rot);
+  EXPECT_EQ(q.flagged, 2u);
+  EXPECT_EQ(q.flaggedPercent, 200.0 / 15.0);
+  EXPECT_EQ(q.remaining, 13u);
+  EXPECT_EQ(q.longestClean, 7u);  // volumes 2-8
+  EXPECT_NEAR(*q.meanFdKept, kept / keptCount, 1e-12);
+  EXPECT_NEAR(*q.meanDvars, dv / m, 1e-12);
+  EXPECT_NEAR(*q.meanStdDvars, sd / m, 1e-12);
+  EXPECT_EQ(*q.maxStdDvars, sdMax);
+  EXPECT_NEAR(*q.fdDvarsCorrelation,
+              (m * sxy - sx * sy) / std::sqrt((m * sxx - sx * sx) * (m * syy - sy * sy)), 1e-12);
+  EXPECT_EQ(*q.remainingSeconds, 26.0);
+  EXPECT_EQ(q.dataFile, "study/run2.fmr");
+  EXPECT_TRUE(q.underMinRemaining);
+  EXPECT_TRUE(q.overLimits());
+
+  // A constant std DVARS has no correlation; every volume flagged leaves no kept mean.
+  signal.stdDvars.assign(n, 1.0);
+  const RunQuality flat =
+      measureRunQuality(motion, rms, flagVolumes({}, n, {0, 0, 16}, d), {0.0, 0.0, 13}, d, signal);
+  EXPECT_FALSE(flat.fdDvarsCorrelation.has_value());
+  EXPECT_FALSE(flat.meanFdKept.has_value());
+  EXPECT_EQ(flat.remaining, 0u);
+}
+
 TEST(QcMeasures, RunsTooShortToMoveAndMismatchedInputs) {
   const SdmDocument one = driftingMotion(1);
   const RunQuality q = measureRunQuality(one, {0.0}, flagVolumes({}, 1, {}), {0.001, 0.001});
@@ -159,32 +223,47 @@ struct Grouping : std::numpunct<char> {
 };
 
 TEST(QcMeasures, TableText) {
-  RunQuality a{.run = "C:/data/run1_3DMC.sdm",
-               .volumes = 1200,
-               .meanRms = 0.1,
-               .maxRms = 2.5,
-               .meanFd = 0.123456789,
-               .maxFd = 1234.5,
-               .spikes = 2,
-               .flagged = 400,
-               .flaggedPercent = 100.0 / 3.0,
-               .remaining = 800,
-               .longestClean = 1001,
-               .maxTranslation = 0.0000004,
-               .maxRotation = 3.0,
-               .overMeanFd = true};
-  RunQuality b{.run = "run 2.sdm", .volumes = 1, .longestClean = 1};
+  RunQuality a;
+  a.run = "C:/data/run1_3DMC.sdm";
+  a.volumes = 1200;
+  a.meanRms = 0.1;
+  a.maxRms = 2.5;
+  a.meanFd = 0.123456789;
+  a.maxFd = 1234.5;
+  a.spikes = 2;
+  a.flagged = 400;
+  a.flaggedPercent = 100.0 / 3.0;
+  a.remaining = 800;
+  a.longestClean = 1001;
+  a.maxTranslation = 0.0000004;
+  a.maxRotation = 3.0;
+  a.overMeanFd = true;
+  a.dummy = 3;
+  a.meanFdKept = 0.0625;
+  a.meanDvars = 21.5;
+  a.meanStdDvars = 1.0000004;
+  a.maxStdDvars = 3.25;
+  a.fdDvarsCorrelation = -0.5;
+  a.remainingSeconds = 1600.0;
+  a.dataFile = "C:/data/run1.fmr";
+  RunQuality b;
+  b.run = "run 2.sdm";
+  b.volumes = 1;
+  b.longestClean = 1;
 
   std::ostringstream out;
   out.imbue(std::locale(std::locale::classic(), new Grouping));
   writeQualityTable(out, {a, b});
   EXPECT_EQ(out.str(),
             "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
-            "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\r\n"
+            "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\t"
+            "mean_fd_kept\tmean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\t"
+            "remaining_seconds\tdata_file\r\n"
             "C:/data/run1_3DMC.sdm\t1200\t0.100000\t2.500000\t0.123457\t1234.500000\t2\t400\t"
-            "33.333333\t800\t1001\t0.000000\t3.000000\tyes\r\n"
+            "33.333333\t800\t1001\t0.000000\t3.000000\tyes\t3\t0.062500\t21.500000\t1.000000\t"
+            "3.250000\t-0.500000\t1600.000000\tC:/data/run1.fmr\r\n"
             "run 2.sdm\t1\t0.000000\t0.000000\t0.000000\t0.000000\t0\t0\t0.000000\t0\t1\t"
-            "0.000000\t0.000000\tno\r\n");
+            "0.000000\t0.000000\tno\t0\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\r\n");
 
   b.run = "runs\tA.sdm";
   std::ostringstream refused;

@@ -108,5 +108,24 @@ TEST(SpikeFlags, HugeWindowsReachTheEndsAndBadSpikesAreRefused) {
                    "Spike volumes are not in increasing order at volume 5");
 }
 
+// Volumes 0-2 are not at steady state: never flagged, never reached from a
+// spike, but they end the stretch that follows them.
+TEST(SpikeFlags, NonSteadyVolumesEndStretchesAndAreNeverReached) {
+  const FlaggedVolumes f = flagVolumes({5, 12}, 16, {1, 1, 3}, 3);
+  // 4-6 and 11-13 around the spikes; 3 (one volume after the non-steady ones)
+  // and 14-15 are too short.
+  EXPECT_EQ(f.volumes, (Volumes{3, 4, 5, 6, 11, 12, 13, 14, 15}));
+  EXPECT_EQ(f.extra, 7u);
+  EXPECT_FALSE(f.flagged[0] || f.flagged[1] || f.flagged[2]);
+  EXPECT_EQ(flagVolumes({3}, 6, {10, 0, 0}, 3).volumes, (Volumes{3}));
+  // Without spikes the short-stretch rule still sees them.
+  EXPECT_EQ(flagVolumes({}, 5, {0, 0, 3}, 3).volumes, (Volumes{3, 4}));
+  EXPECT_TRUE(flagVolumes({}, 9, {0, 0, 3}, 3).volumes.empty());
+  EXPECT_THROW_MSG(flagVolumes({2}, 9, {}, 3), std::invalid_argument,
+                   "Spike volume 2 is one of the run's 3 non-steady-state volumes");
+  EXPECT_THROW_MSG(flagVolumes({}, 2, {}, 3), std::invalid_argument,
+                   "3 non-steady-state volumes are more than a run of 2 volumes");
+}
+
 }  // namespace
 }  // namespace tsl::testing
