@@ -1,5 +1,7 @@
 #include "confound/spike_flags.h"
 
+#include "confound/censoring_rule.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -125,6 +127,36 @@ TEST(SpikeFlags, NonSteadyVolumesEndStretchesAndAreNeverReached) {
                    "Spike volume 2 is one of the run's 3 non-steady-state volumes");
   EXPECT_THROW_MSG(flagVolumes({}, 2, {}, 3), std::invalid_argument,
                    "3 non-steady-state volumes are more than a run of 2 volumes");
+}
+
+// Volumes 0 and 1 are not at steady state: neither they nor volume 2 (no
+// steady volume before it) can be spikes under the rules of FD and DVARS.
+TEST(CensoringRules, EachRuleFindsItsSpikes) {
+  const std::vector<float> rms = {0.0f, 0.9f, 0.9f, 0.6f, 0.2f, 0.5f, 0.51f, 0.1f};
+  const std::vector<double> fd = {0.0, 0.9, 0.9, 0.6, 0.2, 0.5, 0.51, 0.1};
+  const std::vector<double> dvars = {0.0, 2.0, 2.0, 1.7, 1.6, 1.5, 0.3, 1.51};
+  CensoringRule rule{SpikeMeasure::framewiseDisplacement, 0.5f, 0.5, 1.5};
+  EXPECT_EQ(spikeVolumes(findSpikes(rule, rms, fd, {}, 2)), (Volumes{3, 6}));
+  EXPECT_EQ(spikeVolumes(findSpikes(rule, rms, fd, {}, 0)), (Volumes{1, 2, 3, 6}));
+  rule.measure = SpikeMeasure::stdDvars;
+  EXPECT_EQ(spikeVolumes(findSpikes(rule, rms, {}, dvars, 2)), (Volumes{3, 4, 7}));
+  rule.measure = SpikeMeasure::fdOrDvars;
+  const std::vector<Spike> either = findSpikes(rule, rms, fd, dvars, 2);
+  EXPECT_EQ(spikeVolumes(either), (Volumes{3, 4, 6, 7}));
+  EXPECT_TRUE(either[0].byFd && either[0].byDvars);
+  EXPECT_TRUE(!either[1].byFd && either[1].byDvars);
+  EXPECT_TRUE(either[2].byFd && !either[2].byDvars);
+  // The relative RMS rule as ever without non-steady volumes (volume 0 too,
+  // below a negative threshold), and from the first change between steady
+  // volumes with them.
+  rule.measure = SpikeMeasure::relativeRms;
+  EXPECT_EQ(spikeVolumes(findSpikes(rule, rms, {}, {}, 0)), (Volumes{1, 2, 3, 6}));
+  EXPECT_EQ(spikeVolumes(findSpikes(rule, rms, {}, {}, 2)), (Volumes{3, 6}));
+  rule.spikeThreshold = -1.0f;
+  EXPECT_EQ(findSpikes(rule, rms, {}, {}, 0).size(), 8u);
+  rule.measure = SpikeMeasure::fdOrDvars;
+  EXPECT_THROW_MSG(findSpikes(rule, rms, fd, {}, 0), std::invalid_argument,
+                   "The std DVARS series holds 0 values for a run of 8 volumes");
 }
 
 }  // namespace
