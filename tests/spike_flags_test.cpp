@@ -1,7 +1,5 @@
 #include "confound/spike_flags.h"
 
-#include "confound/censoring_rule.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "confound/censoring_rule.h"
 #include "tests/support/test_helpers.h"
 
 namespace tsl::testing {
