@@ -17,3 +17,5 @@ tessel_add_test(confound_scrubbing_test SOURCES confound_scrubbing_test.cpp
 tessel_add_test(motion_models_test SOURCES motion_models_test.cpp LIBS tessel_confound)
 # The motion filters against scipy's designs and filtfilt.
 tessel_add_test(motion_filter_test SOURCES motion_filter_test.cpp LIBS tessel_confound)
+# The confounds table and its sidecar.
+tessel_add_test(confounds_table_test SOURCES confounds_table_test.cpp LIBS tessel_confound)
