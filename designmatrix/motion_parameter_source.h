@@ -25,12 +25,29 @@ namespace tsl {
 // returned.
 std::vector<SdmDocument> loadDesignMatrices(const std::string& path, const UserAccess& user);
 
+// A run of the chosen motion file as loadDesignMatrices reads it, with what
+// the MDM says of it besides.
+struct MotionRun {
+  SdmDocument motion;
+  std::string dataFile;   // the study's data file where it lies; empty for an SDM
+  std::string mdmFile;    // the MDM that lists the run; empty for an SDM
+  std::size_t study = 0;  // its study in the MDM, counted from 1; 0 for an SDM
+};
+
+// loadDesignMatrices, each document with its study's data file (resolved as
+// its SDM is, resolveStudyPath). Throws what loadDesignMatrices throws.
+std::vector<MotionRun> loadMotionRuns(const std::string& path, const UserAccess& user);
+
 // loadDesignMatrices for a task that needs at least one document: throws
 // std::runtime_error "No motion file chosen: choose the 3DMC SDM or MDM
 // first" for an empty path, and "Not an SDM or MDM file (the name must end
 // in .sdm or .mdm): " + path for any other path that yields no document, so
 // that a task never ends as if it had done its work.
 std::vector<SdmDocument> loadMotionDocuments(const std::string& path, const UserAccess& user);
+
+// loadMotionRuns for a task that needs at least one run, refusing as
+// loadMotionDocuments does.
+std::vector<MotionRun> loadChosenMotionRuns(const std::string& path, const UserAccess& user);
 
 }  // namespace tsl
 

@@ -15,4 +15,8 @@ std::vector<SdmDocument> loadRuns(Host& host, const std::string& path) {
   return loadMotionDocuments(path, userAccessOf(host));
 }
 
+std::vector<MotionRun> loadStudyRuns(Host& host, const std::string& path) {
+  return loadChosenMotionRuns(path, userAccessOf(host));
+}
+
 }  // namespace tsl

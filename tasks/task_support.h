@@ -22,6 +22,9 @@ inline constexpr int kRmsSeriesGrey = 250;  // red, green and blue
 // through host's file dialogs and log (loadMotionDocuments).
 std::vector<SdmDocument> loadRuns(Host& host, const std::string& path);
 
+// The same runs with their studies' data files (loadChosenMotionRuns).
+std::vector<MotionRun> loadStudyRuns(Host& host, const std::string& path);
+
 // The parts written one after the other as the log stream writes them:
 // numbers in the default notation with six significant digits, classic
 // locale.
