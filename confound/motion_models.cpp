@@ -9,20 +9,29 @@
 
 namespace tsl {
 
-SdmDocument spikeModel(const SdmDocument& motion, const std::vector<std::size_t>& volumes) {
+namespace {
+
+void addVolumePredictor(SdmDocument& model, std::size_t points, std::size_t k, const char* name) {
+  if (k >= points) {
+    throw std::invalid_argument("SDM file " + model.path + ": volume " + std::to_string(k) +
+                                " lies beyond its " + std::to_string(points) + " data points");
+  }
+  std::vector<float> column(points, 0.0f);
+  column[k] = 1.0f;
+  model.addPredictor(std::move(column), name + signedText(static_cast<int>(k)), kSpikeGrey,
+                     kSpikeGrey, kSpikeGrey);
+}
+
+}  // namespace
+
+SdmDocument spikeModel(const SdmDocument& motion, const std::vector<std::size_t>& volumes,
+                       std::size_t nonSteady) {
   const auto points = static_cast<std::size_t>(std::max(motion.NrOfDataPoints.value, 0));
   SdmDocument spikes = motion;
   spikes.clearPredictors();
-  for (const std::size_t k : volumes) {
-    if (k >= points) {
-      throw std::invalid_argument("SDM file " + motion.path + ": volume " + std::to_string(k) +
-                                  " lies beyond its " + std::to_string(points) + " data points");
-    }
-    std::vector<float> column(points, 0.0f);
-    column[k] = 1.0f;
-    spikes.addPredictor(std::move(column), "Spike Volume " + signedText(static_cast<int>(k)),
-                        kSpikeGrey, kSpikeGrey, kSpikeGrey);
-  }
+  for (std::size_t k = 0; k < nonSteady; ++k)
+    addVolumePredictor(spikes, points, k, "Non-steady Volume ");
+  for (const std::size_t k : volumes) addVolumePredictor(spikes, points, k, "Spike Volume ");
   return spikes;
 }
 

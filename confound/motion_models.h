@@ -14,12 +14,15 @@ namespace tsl {
 // The grey (red, green and blue) of the spike predictors.
 inline constexpr int kSpikeGrey = 250;
 
-// motion's header with one predictor per volume of volumes, in the given
-// order: 1 at that volume and 0 elsewhere, named "Spike Volume <k>" and
-// coloured kSpikeGrey. NrOfPredictors is volumes.size(), IncludesConstant off,
-// FirstConfoundPredictor 1, NrOfDataPoints that of motion.
-// Throws std::invalid_argument when a volume is not below NrOfDataPoints.
-SdmDocument spikeModel(const SdmDocument& motion, const std::vector<std::size_t>& volumes);
+// motion's header with one predictor per non-steady-state volume k <
+// nonSteady, named "Non-steady Volume <k>", then one per volume of volumes,
+// in the given order, named "Spike Volume <k>": 1 at that volume and 0
+// elsewhere, all coloured kSpikeGrey. NrOfPredictors is their number,
+// IncludesConstant off, FirstConfoundPredictor 1, NrOfDataPoints that of
+// motion. Throws std::invalid_argument when a volume is not below
+// NrOfDataPoints.
+SdmDocument spikeModel(const SdmDocument& motion, const std::vector<std::size_t>& volumes,
+                       std::size_t nonSteady = 0);
 
 // Every model derives from the detrended values before standardisation:
 // derivative, squared and the delays of detrended; the squares of the

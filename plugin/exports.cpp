@@ -3,6 +3,7 @@
 #include "plugin/exports.h"
 
 #include "plugin/tessel.h"
+#include "tasks/tasks.h"
 
 extern "C" {
 
@@ -13,7 +14,7 @@ TESSEL_EXPORT const char* getPluginDescription() {
   return "Process the motion predictor SDM in different ways to create a variety of confound "
          "models.";
 }
-TESSEL_EXPORT const char* getPluginVersion() { return "1.2"; }
+TESSEL_EXPORT const char* getPluginVersion() { return tsl::kTesselVersion; }
 TESSEL_EXPORT const char* getGUIScript() { return "Tessel.js"; }
 TESSEL_EXPORT const char* getHelpFile() { return "HelpFolder/index.html"; }
 TESSEL_EXPORT const char* getAuthor() { return "<i>The Tessel developers</i>"; }

@@ -1,8 +1,14 @@
-// The confound task: per run of the chosen motion file, spike detection on
-// the relative RMS displacement of the detrended motion parameters, the
-// volumes flagged around the spikes, optional plots, and the spike, model and
-// combined files written beside the run's motion SDM; then, on request, the
-// study's QC table beside the chosen file.
+// The confound task: per run of the chosen motion file, spike detection by
+// the chosen censoring rule (the relative RMS displacement of the detrended
+// motion parameters, framewise displacement, std DVARS, or FD or std DVARS),
+// the volumes flagged around the spikes, optional plots, and the spike, model,
+// combined and confounds-table files written beside the run's motion SDM;
+// then, on request, the study's QC table beside the chosen file.
+//
+// A run's voxel data are read only when a step needs them (DVARS, the
+// detection of non-steady-state volumes). Every run's FMR is checked, and
+// every run's signal measured, before the first run's files are written, so a
+// run that cannot be measured stops the task with nothing written.
 //
 // The QC table is written after the last run's files are in place, complete
 // or not at all: a run that fails stops the task before it, so a new table
@@ -17,7 +23,9 @@
 #include <utility>
 #include <vector>
 
+#include "confound/censoring_rule.h"
 #include "confound/combined_model.h"
+#include "confound/confounds_table.h"
 #include "confound/motion_models.h"
 #include "confound/predictor_transforms.h"
 #include "confound/qc_measures.h"
@@ -27,6 +35,7 @@
 #include "designmatrix/sdm_document.h"
 #include "motion/motion_series.h"
 #include "tasks/dialog_parameters.h"
+#include "tasks/run_signal.h"
 #include "tasks/task_support.h"
 #include "tasks/tasks.h"
 
@@ -55,7 +64,26 @@ struct ConfoundParameters {
   bool createCombined = false;
   bool createQc = false;
   QcLimits limits;
+  // The signal and censoring options, read after those.
+  CensoringRule rule;
+  bool computeDvars = false;
+  std::size_t dummyVolumes = 0;
+  bool detectDummyVolumes = false;
+  bool createConfoundsTable = false;
+  float fmrThreshold = 0.0f;
+
+  SignalNeeds signalNeeds() const {
+    return {computeDvars || rule.usesDvars(), detectDummyVolumes};
+  }
 };
+
+// A threshold the rule compares with must be above 0.
+void requireThreshold(const char* name, float value) {
+  if (!(value > 0.0f)) {
+    throw std::invalid_argument(
+        logText("Dialog parameter ", name, " is ", value, ": the rule needs a threshold above 0"));
+  }
+}
 
 ConfoundParameters readParameters(Host& host) {
   ConfoundParameters p;
@@ -77,6 +105,26 @@ ConfoundParameters readParameters(Host& host) {
   p.createQc = isOn(host.intParameter("create_qc"));
   p.limits.maxMeanFdMm = typedDecimal(host.floatParameter("qc_max_mean_fd"));
   p.limits.maxFlaggedPercent = typedDecimal(host.floatParameter("qc_max_flagged_percent"));
+  const int measure = host.intParameter("spike_measure");
+  const float fdThreshold = host.floatParameter("fd_threshold");
+  const float dvarsThreshold = host.floatParameter("dvars_threshold");
+  p.computeDvars = isOn(host.intParameter("compute_dvars"));
+  p.dummyVolumes = volumeCount("dummy_volumes", host.intParameter("dummy_volumes"));
+  p.detectDummyVolumes = isOn(host.intParameter("detect_dummy_volumes"));
+  p.createConfoundsTable = isOn(host.intParameter("create_confounds_tsv"));
+  p.limits.minRemaining = volumeCount("qc_min_remaining", host.intParameter("qc_min_remaining"));
+  p.fmrThreshold = host.floatParameter("fmr_threshold");
+
+  if (measure < 0 || measure >= kSpikeMeasureCount) {
+    throw std::invalid_argument(logText(
+        "Dialog parameter spike_measure is ", measure,
+        ": the rule is 0 (relative RMS), 1 (framewise displacement), 2 (framewise displacement "
+        "or std DVARS) or 3 (std DVARS)"));
+  }
+  p.rule = {static_cast<SpikeMeasure>(measure), p.spikeThreshold, typedDecimal(fdThreshold),
+            typedDecimal(dvarsThreshold)};
+  if (p.rule.usesFd()) requireThreshold("fd_threshold", fdThreshold);
+  if (p.rule.usesDvars()) requireThreshold("dvars_threshold", dvarsThreshold);
   return p;
 }
 
@@ -87,7 +135,12 @@ bool needsDetrendedSeries(const ConfoundParameters& p) {
   return p.createDetrended || p.createDerivative || p.createSpikes || p.createSquared ||
          p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 ||
          p.createDelayed2Squared || p.shared.plotDetrended || p.createDerivativeSquared ||
-         p.createQc;
+         p.createQc || p.createConfoundsTable;
+}
+
+// The volumes are flagged for every output that holds the censoring.
+bool needsFlags(const ConfoundParameters& p) {
+  return p.createSpikes || p.createQc || p.createConfoundsTable;
 }
 
 void addDocument(FileSet& files, const std::string& path, const SdmDocument& document) {
@@ -114,22 +167,72 @@ void standardizeAndAdd(FileSet& files, std::vector<SdmDocument>& written, SdmDoc
   written.push_back(model);
 }
 
-// The spikes of displacement and the volumes flagged around them. With the
-// spike model on, the log tells what was found; otherwise nothing is logged
-// but the warning of a run left without data.
+// The rule's condition in words, as the log and the sidecar name it.
+std::string ruleText(const CensoringRule& rule) {
+  const std::string fd = logText("framewise displacement greater than ", rule.fdThreshold, " mm");
+  const std::string dvars = logText("std DVARS greater than ", rule.dvarsThreshold);
+  switch (rule.measure) {
+    case SpikeMeasure::framewiseDisplacement:
+      return fd;
+    case SpikeMeasure::fdOrDvars:
+      return fd + " or " + dvars;
+    case SpikeMeasure::stdDvars:
+      return dvars;
+    case SpikeMeasure::relativeRms:
+      break;
+  }
+  return logText("displacement greater than ", rule.spikeThreshold, " mm");
+}
+
+std::string spikeLine(const CensoringRule& rule, const Spike& spike,
+                      const std::vector<float>& displacement, const std::vector<double>& fd,
+                      const std::vector<double>& stdDvars) {
+  const int k = static_cast<int>(spike.volume);
+  switch (rule.measure) {
+    case SpikeMeasure::framewiseDisplacement:
+      return logText("Found spike at position ", k, " with framewise displacement ",
+                     fd[spike.volume], " mm");
+    case SpikeMeasure::fdOrDvars:
+      return logText("Found spike at position ", k, " with framewise displacement ",
+                     fd[spike.volume], " mm and std DVARS ", stdDvars[spike.volume]);
+    case SpikeMeasure::stdDvars:
+      return logText("Found spike at position ", k, " with std DVARS ", stdDvars[spike.volume]);
+    case SpikeMeasure::relativeRms:
+      break;
+  }
+  return logText("Found spike at position ", k, " with displacement ", displacement[spike.volume],
+                 " mm");
+}
+
+// What the rule needs of a run beside its detrended displacement.
+struct RunSeries {
+  std::vector<float> displacement;  // relative RMS of the detrended parameters
+  std::vector<double> fd;           // framewise displacement as in the file
+  std::vector<double> stdDvars;     // empty without DVARS
+};
+
+// The spikes of the run by the rule and the volumes flagged around them. With
+// the spike model on, the log tells what was found; otherwise nothing is
+// logged but the warning of a run left without data.
 FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params, const std::string& run,
-                          const std::vector<float>& displacement) {
-  const std::vector<std::size_t> found = detectSpikes(displacement, params.spikeThreshold);
-  FlaggedVolumes flags = flagVolumes(found, displacement.size(), params.flagging);
+                          const RunSeries& series, std::size_t nonSteady) {
+  const std::vector<Spike> found =
+      findSpikes(params.rule, series.displacement, series.fd, series.stdDvars, nonSteady);
+  const std::size_t volumes = series.displacement.size();
+  FlaggedVolumes flags = flagVolumes(spikeVolumes(found), volumes, params.flagging, nonSteady);
   if (params.createSpikes) {
     host.logLine("Detecting Spikes");
-    for (const std::size_t k : found) {
-      host.logLine(logText("Found spike at position ", static_cast<int>(k), " with displacement ",
-                           displacement[k], " mm"));
+    std::size_t byFd = 0, byDvars = 0, byBoth = 0;
+    for (const Spike& spike : found) {
+      host.logLine(spikeLine(params.rule, spike, series.displacement, series.fd, series.stdDvars));
+      byFd += spike.byFd ? 1 : 0;
+      byDvars += spike.byDvars ? 1 : 0;
+      byBoth += spike.byFd && spike.byDvars ? 1 : 0;
     }
-    if (found.empty()) {
-      host.logLine(
-          logText("No spikes found with displacement greater than ", params.spikeThreshold, " mm"));
+    if (found.empty()) host.logLine("No spikes found with " + ruleText(params.rule));
+    if (params.rule.measure == SpikeMeasure::fdOrDvars && !found.empty()) {
+      host.logLine(logText("Spikes by framewise displacement: ", byFd, ", by std DVARS: ", byDvars,
+                           ", by both: ", byBoth));
     }
     if (flags.extra > 0) {
       host.logLine(logText("Flagged ", flags.extra,
@@ -137,10 +240,61 @@ FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params, const st
                            " around the spikes, ", flags.volumes.size(), " in all"));
     }
   }
-  if (!displacement.empty() && flags.volumes.size() == displacement.size()) {
+  if (volumes > 0 && flags.volumes.size() + nonSteady == volumes) {
     host.logLine("Warning: " + run + ": every volume is flagged; its spike model leaves no data");
   }
   return flags;
+}
+
+// The signal lines of a run, before its spikes.
+void logSignal(Host& host, const std::string& run, const RunData& data, const RunSignal& signal) {
+  if (signal.nonSteady > 0) {
+    host.logLine(logText("Non-steady-state volumes at the start of ", run, ": ", signal.nonSteady,
+                         signal.nonSteadyDetected ? " (detected)" : " (as set)"));
+  }
+  if (!signal.dvars) return;
+  const DvarsSeries& d = *signal.dvars;
+  double dvarsSum = 0.0, stdSum = 0.0;
+  for (std::size_t t = 1; t < d.dvars.size(); ++t) {
+    dvarsSum += d.dvars[t];
+    stdSum += d.stdDvars[t];
+  }
+  const double changes = d.dvars.size() > 1 ? static_cast<double>(d.dvars.size() - 1) : 1.0;
+  host.logLine(logText("DVARS of ", run, ": ", d.voxels, " voxels of ", data.fmrPath, ", mean ",
+                       dvarsSum / changes, ", mean std DVARS ", stdSum / changes));
+}
+
+// The detrended plot: the parameters and the series the rule uses, each with
+// its threshold; std DVARS whenever they were computed.
+void plotDetrended(Host& host, const ConfoundParameters& params, const SdmDocument& detrended,
+                   const RunSeries& series) {
+  constexpr int kFdGreen = 200, kFdBlue = 255;
+  constexpr int kDvarsRed = 255, kDvarsGreen = 200;
+  constexpr int kDvarsThresholdBlue = 150;
+  const std::size_t n = series.displacement.size();
+  SdmDocument plot = detrended;
+  auto asFloats = [](const std::vector<double>& values) {
+    return std::vector<float>(values.begin(), values.end());
+  };
+  if (params.rule.measure == SpikeMeasure::relativeRms) {
+    plot.addPredictor(series.displacement, kRmsSeriesName, kRmsSeriesGrey, kRmsSeriesGrey,
+                      kRmsSeriesGrey);
+    plot.addPredictor(std::vector<float>(n, params.spikeThreshold), "Spike threshold",
+                      kThresholdRed, 0, 0);
+  }
+  if (params.rule.usesFd()) {
+    plot.addPredictor(asFloats(series.fd), "framewise displacement", 0, kFdGreen, kFdBlue);
+    plot.addPredictor(std::vector<float>(n, static_cast<float>(params.rule.fdThreshold)),
+                      "FD threshold", kThresholdRed, 0, 0);
+  }
+  if (!series.stdDvars.empty()) {
+    plot.addPredictor(asFloats(series.stdDvars), "std DVARS", kDvarsRed, kDvarsGreen, 0);
+    if (params.rule.usesDvars()) {
+      plot.addPredictor(std::vector<float>(n, static_cast<float>(params.rule.dvarsThreshold)),
+                        "DVARS threshold", kThresholdRed, 0, kDvarsThresholdBlue);
+    }
+  }
+  host.plot(plot, kDetrendedPlotTitle);
 }
 
 void logQuality(Host& host, const RunQuality& q, const QcLimits& limits) {
@@ -153,10 +307,37 @@ void logQuality(Host& host, const RunQuality& q, const QcLimits& limits) {
                     " mm)");
   }
   if (q.overFlaggedPercent) {
-    over += logText(q.overMeanFd ? "," : "", " ", q.flaggedPercent,
+    over += logText(over.empty() ? "" : ",", " ", q.flaggedPercent,
                     " % of the volumes flagged (limit ", limits.maxFlaggedPercent, " %)");
   }
+  if (q.underMinRemaining) {
+    over += logText(over.empty() ? "" : ",", " ", q.remaining, " volumes remain (limit ",
+                    limits.minRemaining, ")");
+  }
   host.logLine("Warning: " + q.run + " is over the QC limits:" + over);
+}
+
+// run1_3DMC.sdm gives run1_3DMC_desc-confounds_timeseries.tsv and .json.
+std::string confoundsTablePath(const std::string& motionPath, const char* extension) {
+  return stripExtension(motionPath) + "_desc-confounds_timeseries" + extension;
+}
+
+ConfoundsProvenance provenanceOf(const ConfoundParameters& params, const std::string& motionPath,
+                                 const RunData& data, const RunSignal& signal) {
+  ConfoundsProvenance p;
+  p.version = kTesselVersion;
+  p.motionFile = motionPath;
+  p.dataFile = data.fmrPath;
+  p.rule = ruleText(params.rule);
+  p.spikeMeasure = static_cast<int>(params.rule.measure);
+  p.spikeThreshold = typedDecimal(params.spikeThreshold);
+  p.fdThreshold = params.rule.fdThreshold;
+  p.dvarsThreshold = params.rule.dvarsThreshold;
+  p.volumesBefore = params.flagging.before;
+  p.volumesAfter = params.flagging.after;
+  p.minimumSegment = params.flagging.minSegment;
+  p.nonSteadyDetected = signal.nonSteadyDetected;
+  return p;
 }
 
 // study.mdm gives study_qc.tsv, in the same folder.
@@ -171,31 +352,41 @@ void createConfoundModels(Host& host) {
   // Every run is read and checked for its six motion columns (and, when a
   // step detrends, for two data points) before the first one is processed, so
   // a bad run stops the task before anything is plotted or written.
-  const std::vector<SdmDocument> runs = loadRuns(host, params.shared.motionFile);
+  const std::vector<MotionRun> runs = loadStudyRuns(host, params.shared.motionFile);
   if (needsDetrendedSeries(params)) {
-    for (const SdmDocument& motion : runs) requireDetrendable(motion);
+    for (const MotionRun& run : runs) requireDetrendable(run.motion);
+  }
+  const SignalNeeds needs = params.signalNeeds();
+  if (!needs.detectNonSteady) {
+    for (const MotionRun& run : runs) {
+      requireSteadyVolumes(run.motion.path, params.dummyVolumes,
+                           static_cast<std::size_t>(run.motion.NrOfDataPoints.value));
+    }
+  }
+  const std::vector<RunData> data = findRunData(host, runs, needs);
+  std::vector<RunSignal> signals;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    signals.push_back(needs.any() ? measureRunSignal(runs[r], data[r], needs, params.dummyVolumes,
+                                                     params.fmrThreshold)
+                                  : RunSignal{params.dummyVolumes, false, std::nullopt});
   }
 
   std::vector<RunQuality> quality;
-  for (const SdmDocument& motion : runs) {
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const SdmDocument& motion = runs[r].motion;
+    const RunSignal& signal = signals[r];
+    logSignal(host, motion.path, data[r], signal);
     if (params.shared.plotRegular) host.plot(motion, "");
 
     MotionModels models = deriveMotionModels(motion);
-    const std::vector<float> displacement = relativeRmsDisplacement(models.detrended);
+    RunSeries series{relativeRmsDisplacement(models.detrended), framewiseDisplacement(motion),
+                     signal.dvars ? signal.dvars->stdDvars : std::vector<double>()};
 
     FlaggedVolumes flags;
-    if (params.createSpikes || params.createQc)
-      flags = flagSpikes(host, params, motion.path, displacement);
-    const SdmDocument spikes = spikeModel(motion, flags.volumes);
+    if (needsFlags(params)) flags = flagSpikes(host, params, motion.path, series, signal.nonSteady);
+    const SdmDocument spikes = spikeModel(motion, flags.volumes, signal.nonSteady);
 
-    if (params.shared.plotDetrended) {
-      SdmDocument plot = models.detrended;
-      plot.addPredictor(displacement, kRmsSeriesName, kRmsSeriesGrey, kRmsSeriesGrey,
-                        kRmsSeriesGrey);
-      plot.addPredictor(std::vector<float>(displacement.size(), params.spikeThreshold),
-                        "Spike threshold", kThresholdRed, 0, 0);
-      host.plot(plot, kDetrendedPlotTitle);
-    }
+    if (params.shared.plotDetrended) plotDetrended(host, params, models.detrended, series);
 
     host.logLine("Saving SDMs");
     // The run's files arrive together or not at all (see FileSet).
@@ -222,9 +413,9 @@ void createConfoundModels(Host& host) {
     for (const auto& step : steps) {
       standardizeAndAdd(files, written, step.model, step.write, motion.path, step.suffix);
     }
-    // A combined file this computation does not write would hold the models
-    // and spikes of an earlier one; beside a new or removed spike file it is
-    // the file most likely to go into the model, so it goes.
+    // A combined file or confounds table this computation does not write
+    // would hold the censoring of an earlier one; beside a new or removed
+    // spike file it is the file most likely to be used, so it goes.
     const std::string combinedPath = insertBeforeExtension(motion.path, "_combined");
     const bool spikeFileChanged = params.createSpikes && (haveSpikes || staleSpikes);
     if (params.createCombined && params.createSpikes && haveSpikes) written.push_back(spikes);
@@ -233,16 +424,46 @@ void createConfoundModels(Host& host) {
     const bool staleCombined =
         (params.createCombined || spikeFileChanged) &&
         addOrRemoveStale(files, combinedPath, writeCombined ? &combined : nullptr);
+
+    const std::string tablePath = confoundsTablePath(motion.path, ".tsv");
+    const std::string sidecarPath = confoundsTablePath(motion.path, ".json");
+    bool staleTable = false;
+    if (params.createConfoundsTable) {
+      ConfoundSeries table{&motion,
+                           series.fd,
+                           series.displacement,
+                           signal.dvars ? signal.dvars->dvars : std::vector<double>(),
+                           series.stdDvars,
+                           signal.nonSteady,
+                           flags.volumes};
+      const ConfoundsProvenance provenance = provenanceOf(params, motion.path, data[r], signal);
+      files.add(tablePath, [&table](std::ostream& out) { writeConfoundsTable(out, table); });
+      files.add(sidecarPath, [&table, &provenance](std::ostream& out) {
+        writeConfoundsSidecar(out, table, provenance);
+      });
+    } else if (spikeFileChanged) {
+      staleTable = files.remove(tablePath);
+      staleTable = files.remove(sidecarPath) || staleTable;
+    }
     files.commit();
     if (staleSpikes) host.logLine("Removed the spike file of an earlier run: " + spikesPath);
     if (staleCombined) {
       host.logLine("Removed the combined file of an earlier run: " + combinedPath);
     }
+    if (staleTable) host.logLine("Removed the confounds table of an earlier run: " + tablePath);
 
     if (params.createQc) {
-      quality.push_back(
-          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)),
-                            flags, params.limits));
+      SignalMeasures measures;
+      if (signal.dvars) {
+        measures.dvars = signal.dvars->dvars;
+        measures.stdDvars = signal.dvars->stdDvars;
+      }
+      measures.dataFile = data[r].fmrPath;
+      const HeaderField<int>& tr = data[r].header.TR;
+      measures.trMs = !data[r].fmrPath.empty() && tr.present && tr.value > 0 ? tr.value : 0;
+      quality.push_back(measureRunQuality(
+          motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)), flags,
+          params.limits, signal.nonSteady, measures));
       logQuality(host, quality.back(), params.limits);
     }
   }

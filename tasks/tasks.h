@@ -9,6 +9,9 @@
 
 namespace tsl {
 
+// The plug-in's version, as it reports it and writes it into its files.
+inline constexpr const char* kTesselVersion = "1.2";
+
 // "select_3dmcsdm": asks for the motion SDM or MDM, reads every run of it
 // (relocating moved studies with the user's help), warns when the first
 // run's volume count differs from the current run's, and hands the path back
@@ -25,8 +28,10 @@ void computeDisplacementMaps(Host& host);
 // volumes flagged around the spikes) and the standardised confound models
 // written as SDM files beside the run's motion file (all of a run's files or
 // none), with the optional motion plots; then, when asked for, the study's
-// QC table beside the chosen file. Throws std::invalid_argument before
-// anything is read or written when a count of volumes to flag is negative.
+// QC table beside the chosen file, and per run the confounds table. Throws
+// std::invalid_argument before anything is read or written when a count of
+// volumes is negative, the censoring rule is unknown, or a threshold it
+// uses is not above 0.
 void createConfoundModels(Host& host);
 
 }  // namespace tsl

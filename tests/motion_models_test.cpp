@@ -39,6 +39,12 @@ TEST(MotionModels, SpikeModelHasAPredictorPerVolumeAndTheMotionHeader) {
   EXPECT_EQ(spikes.green, spikes.red);
   EXPECT_EQ(spikes.blue, spikes.red);
   EXPECT_EQ(spikeModel(motion, {}).NrOfPredictors.value, 0);
+  // Non-steady-state volumes come first, a spike file even without spikes.
+  const SdmDocument early = spikeModel(motion, {3}, 2);
+  EXPECT_EQ(early.names, (std::vector<std::string>{"Non-steady Volume 0", "Non-steady Volume 1",
+                                                   "Spike Volume 3"}));
+  EXPECT_EQ(early.columns[1], (std::vector<float>{0, 1, 0, 0, 0}));
+  EXPECT_EQ(spikeModel(motion, {}, 1).NrOfPredictors.value, 1);
   EXPECT_THROW_MSG(spikeModel(motion, {5}), std::invalid_argument,
                    "SDM file s/run1_3DMC.sdm: volume 5 lies beyond its 5 data points");
 }
