@@ -19,10 +19,10 @@
 // (bench/dvars_crosscheck.py uses it with --keep).
 // Targets of the large run: DVARS under 3 s, peak memory under 200 MB.
 
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <spawn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -172,7 +172,8 @@ long peakKbOfDvars(const std::string& fmr) {
   argv.push_back(nullptr);
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ);
-  if (spawned != 0) throw std::runtime_error(std::string("cannot start: ") + std::strerror(spawned));
+  if (spawned != 0)
+    throw std::runtime_error(std::string("cannot start: ") + std::strerror(spawned));
   int status = 0;
   rusage usage{};
   if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -200,7 +201,8 @@ void benchRun(const RunShape& s, const fs::path& dir, int repeat, bool writeOnly
   warmCache(files.stc);
   const tsl::FmrFileHeader header = tsl::readFmrFileHeader(files.fmr, false);
   tsl::DvarsSeries dvars;
-  const double dvarsSeconds = bestOf(repeat, [&] { dvars = tsl::computeDvars(header, kThreshold); });
+  const double dvarsSeconds =
+      bestOf(repeat, [&] { dvars = tsl::computeDvars(header, kThreshold); });
   std::size_t nonSteady = 0;
   const double detectSeconds =
       bestOf(repeat, [&] { nonSteady = tsl::detectNonSteadyStateVolumes(header); });

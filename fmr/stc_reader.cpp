@@ -32,7 +32,7 @@ std::vector<Volume> readRun(const StcLayout& layout, StcSource& source) {
         source.read(block.data(), images * imageBytes);
         for (std::size_t i = 0; i < images; ++i) {
           decodeStcValues(block.data() + i * imageBytes, layout.imageValues, layout.floats,
-                 data[first + i].data() + z * layout.imageValues);
+                          data[first + i].data() + z * layout.imageValues);
         }
       }
     }

@@ -45,8 +45,9 @@ void StcSliceReader::readImages(std::size_t z, std::size_t first, std::size_t co
   }
   if (first > layout.volumes || count > layout.volumes - first) {
     throw std::invalid_argument("STC file " + layout.path + ": volumes " + std::to_string(first) +
-                                " to " + std::to_string(first + count) + " (exclusive) exceed its " +
-                                std::to_string(layout.volumes) + " volumes");
+                                " to " + std::to_string(first + count) +
+                                " (exclusive) exceed its " + std::to_string(layout.volumes) +
+                                " volumes");
   }
   series.resize(count * layout.imageValues);
   if (count == 0) return;

@@ -54,8 +54,7 @@ class StcSliceReader {
   // <stc>: slice 3, volume 17 holds a value that is not a finite number",
   // slice and volume counted from 0, the first such value) when a value read
   // is a NaN or an infinity. On an error series holds no defined values.
-  void readImages(std::size_t z, std::size_t first, std::size_t count,
-                  std::vector<float>& series);
+  void readImages(std::size_t z, std::size_t first, std::size_t count, std::vector<float>& series);
 
   // readImages(z, 0, volumes(), series): the slice's whole time series.
   void readSlice(std::size_t z, std::vector<float>& series);

@@ -46,8 +46,8 @@ class ExactMedian {
  private:
   // A key's rank among the values, found by one histogram per pass.
   struct Rank {
-    std::uint64_t rank = 0;  // 0-based, among all values
-    std::uint32_t key = 0;   // the key bits found so far
+    std::uint64_t rank = 0;   // 0-based, among all values
+    std::uint32_t key = 0;    // the key bits found so far
     std::uint64_t below = 0;  // values whose key is below the bucket found so far
   };
 
@@ -60,8 +60,8 @@ class ExactMedian {
   std::uint64_t passCount_ = 0;  // values of the first pass
   double lower_;
   double upper_;
-  Rank low_, high_;  // the lower and upper middle ranks (equal for an odd count)
-  std::vector<std::uint64_t> counts_;      // pass 1, or pass 2 of the lower rank
+  Rank low_, high_;                    // the lower and upper middle ranks (equal for an odd count)
+  std::vector<std::uint64_t> counts_;  // pass 1, or pass 2 of the lower rank
   std::vector<std::uint64_t> highCounts_;  // pass 2 of the upper rank, when its bucket differs
 };
 

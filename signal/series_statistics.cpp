@@ -34,7 +34,8 @@ double medianOf(std::vector<double> values) {
   const double high = values[upper];
   if (values.size() % 2 == 1) return high;
   // The lower middle value is the largest of those before the upper one.
-  const double low = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(upper));
+  const double low =
+      *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(upper));
   return (low + high) / 2.0;
 }
 
