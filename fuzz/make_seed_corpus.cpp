@@ -103,6 +103,43 @@ void stcSeeds(const fs::path& dir, const fs::path& scratch) {
   spit(dir / "no_volumes", std::string(1, '\x04'));
 }
 
+// The STC slice target's input: a byte choosing the target's header (its
+// value modulo 6) and mask threshold (its value / 6 modulo 4), then the file.
+// Runs whose DVARS can be computed, with bright first volumes, and a float
+// run with a value that is not a number.
+void stcSliceSeeds(const fs::path& dir, const fs::path& scratch) {
+  struct Seed {
+    const char* name;
+    std::uint8_t layout;
+    int x, y, z, t;
+    bool floats;
+  };
+  const Seed seeds[] = {{"int16_2x2x2x5", 0 + 6 * 2, 2, 2, 2, 5, false},
+                        {"float_3x2x1x5", 1 + 6 * 1, 3, 2, 1, 5, true},
+                        {"int16_2x1x2x3", 2 + 6 * 0, 2, 1, 2, 3, false},
+                        {"float_single", 3 + 6 * 1, 1, 1, 1, 1, true},
+                        {"float_2x1x1x60", 5 + 6 * 2, 2, 1, 1, 60, true}};
+  for (const auto& seed : seeds) {
+    const fs::path stc = scratch / "seed.stc";
+    tsl::writeStc(
+        stc.string(), seed.x, seed.y, seed.z, seed.t,
+        [](int x, int y, int z, int t) {
+          const float bright = t < 2 ? 400.0f : 0.0f;
+          return 500.0f + bright + static_cast<float>((x * 37 + y * 11 + z * 5 + t * 13) % 29);
+        },
+        seed.floats);
+    std::string input = slurp(stc);
+    input.insert(input.begin(), static_cast<char>(seed.layout));
+    spit(dir / seed.name, input);
+    if (seed.floats && seed.t == 5) {
+      // 0x7FC00000, a quiet NaN, as slice 0's value 4 of volume 3.
+      input.replace(1 + 4 * (3 * 6 + 4), 4, std::string("\x00\x00\xC0\x7F", 4));
+      spit(dir / "float_3x2x1x5_nan", input);
+    }
+  }
+  spit(dir / "no_volumes", std::string(1, '\x04'));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,13 +149,15 @@ int main(int argc, char** argv) {
   }
   try {
     const fs::path root(argv[1]);
-    for (const char* target : {"sdm_reader", "mdm_reader", "fmr_header", "stc_reader", "scratch"}) {
+    for (const char* target :
+         {"sdm_reader", "mdm_reader", "fmr_header", "stc_reader", "stc_slice_reader", "scratch"}) {
       fs::create_directories(root / target);
     }
     sdmSeeds(root / "sdm_reader");
     mdmSeeds(root / "mdm_reader");
     fmrSeeds(root / "fmr_header");
     stcSeeds(root / "stc_reader", root / "scratch");
+    stcSliceSeeds(root / "stc_slice_reader", root / "scratch");
     fs::remove_all(root / "scratch");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());

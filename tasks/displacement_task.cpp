@@ -12,6 +12,7 @@
 #include "designmatrix/path_functions.h"
 #include "fmr/fmr_header.h"
 #include "fmr/stc_reader.h"
+#include "fmr/voxel_mask.h"
 #include "motion/displacement_kernel.h"
 #include "motion/motion_series.h"
 #include "tasks/dialog_parameters.h"
@@ -55,16 +56,6 @@ std::string gridText(Dim3 d) {
   return std::to_string(d.x) + " x " + std::to_string(d.y) + " x " + std::to_string(d.z);
 }
 
-// Indices, in increasing order, of the voxels of the run's first time point
-// whose intensity is strictly above the threshold (not-a-number is not).
-std::vector<std::int32_t> buildMask(const Volume& first, float threshold) {
-  std::vector<std::int32_t> mask;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (first[i] > threshold) mask.push_back(static_cast<std::int32_t>(i));
-  }
-  return mask;
-}
-
 std::vector<std::int32_t> readMask(const CurrentRun& run, float threshold) {
   const FmrFileHeader header = readFmrFileHeader(run.path, false);
   // Only the first time point is read: the mask needs nothing else, and the
@@ -76,7 +67,7 @@ std::vector<std::int32_t> readMask(const CurrentRun& run, float threshold) {
                   gridText(first.dim) + " voxels, but the host's record of the run has " +
                   gridText(run.dims));
   }
-  return buildMask(first, threshold);
+  return voxelMask(first, threshold);
 }
 
 void plotMotion(Host& host, const SdmDocument& copy, const MotionParameters& motion,
