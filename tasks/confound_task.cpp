@@ -72,9 +72,7 @@ struct ConfoundParameters {
   bool createConfoundsTable = false;
   float fmrThreshold = 0.0f;
 
-  SignalNeeds signalNeeds() const {
-    return {computeDvars || rule.usesDvars(), detectDummyVolumes};
-  }
+  SignalNeeds signalNeeds() const { return {computeDvars || rule.usesDvars(), detectDummyVolumes}; }
 };
 
 // A threshold the rule compares with must be above 0.
@@ -461,9 +459,9 @@ void createConfoundModels(Host& host) {
       measures.dataFile = data[r].fmrPath;
       const HeaderField<int>& tr = data[r].header.TR;
       measures.trMs = !data[r].fmrPath.empty() && tr.present && tr.value > 0 ? tr.value : 0;
-      quality.push_back(measureRunQuality(
-          motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)), flags,
-          params.limits, signal.nonSteady, measures));
+      quality.push_back(
+          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)),
+                            flags, params.limits, signal.nonSteady, measures));
       logQuality(host, quality.back(), params.limits);
     }
   }

@@ -47,10 +47,10 @@ std::vector<RunData> findRunData(Host& host, const std::vector<MotionRun>& runs,
 }
 
 void requireSteadyVolumes(const std::string& sdm, std::size_t nonSteady, std::size_t points) {
-  if (nonSteady + kMinimumSteadyVolumes > points) {
+  if (nonSteady > 0 && nonSteady + kMinimumSteadyVolumes > points) {
     throw IOError("SDM file " + sdm + ": " + std::to_string(nonSteady) +
-                  " non-steady-state volumes leave fewer than 2 of its " +
-                  std::to_string(points) + " volumes");
+                  " non-steady-state volumes leave fewer than 2 of its " + std::to_string(points) +
+                  " volumes");
   }
 }
 

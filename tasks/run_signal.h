@@ -49,9 +49,9 @@ struct RunSignal {
   std::optional<DvarsSeries> dvars;
 };
 
-// D for a run of points volumes: detected in the data or as set; throws
-// IOError "SDM file <sdm>: <D> non-steady-state volumes leave fewer than 2 of
-// its <points> volumes" when fewer than two steady volumes remain.
+// Throws IOError "SDM file <sdm>: <D> non-steady-state volumes leave fewer
+// than 2 of its <points> volumes" when a run of points volumes with D =
+// nonSteady > 0 keeps fewer than two steady volumes.
 void requireSteadyVolumes(const std::string& sdm, std::size_t nonSteady, std::size_t points);
 
 // The measures of one run: its non-steady-state volumes (detected when

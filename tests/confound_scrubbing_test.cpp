@@ -252,11 +252,14 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
   EXPECT_EQ(
       host.parametersRead,
       (std::vector<std::string>{
-          "spike_threshold",   "create_detrended", "create_derivative", "create_spikes",
-          "create_squared",    "create_delayed1",  "create_delayed1sq", "create_delayed2",
-          "create_delayed2sq", "plot_regular",     "plot_detrended",    "sdmfile",
-          "spike_before",      "spike_after",      "spike_min_segment", "create_derivativesq",
-          "create_combined",   "create_qc",        "qc_max_mean_fd",    "qc_max_flagged_percent"}));
+          "spike_threshold", "create_detrended", "create_derivative", "create_spikes",
+          "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
+          "create_delayed2sq", "plot_regular", "plot_detrended", "sdmfile", "spike_before",
+          "spike_after", "spike_min_segment", "create_derivativesq", "create_combined", "create_qc",
+          "qc_max_mean_fd", "qc_max_flagged_percent",
+          // the signal and censoring options
+          "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
+          "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold"}));
   EXPECT_EQ(
       log(host),
       (std::vector<std::string>{
