@@ -64,7 +64,8 @@ function bindHost(raw) {
 /* ------------------------------------------------------------------------- */
 /* The form. Each input control is one plug-in parameter of the same name.   */
 /* kind: "float" (number field), "int" (number field of whole numbers),      */
-/* "switch" (checkbox, sent as int 1 or 0), "button", "label".                */
+/* "switch" (checkbox, sent as int 1 or 0), "choice" (one of its options'    */
+/* values, sent as int), "button", "label".                                   */
 /* ------------------------------------------------------------------------- */
 
 var TASK_SELECT = "select_3dmcsdm";
@@ -199,7 +200,52 @@ var FORM = [
         label: "Quality limit: share of flagged volumes of a run (0: no limit)",
         hint: "A run with a larger share of flagged volumes is marked in the table and " +
               "warned about in the log; 20 to 30 % are common." },
-      { id: "qc_max_flagged_percent_problem", kind: "label", text: "" }
+      { id: "qc_max_flagged_percent_problem", kind: "label", text: "" },
+      volumeCountField("qc_min_remaining", "Quality limit: volumes a run must keep (0: no limit)",
+        "A run left with fewer unflagged steady volumes is marked in the table and warned " +
+        "about in the log; many studies ask for 5 minutes of data."),
+      { id: "qc_min_remaining_problem", kind: "label", text: "" }
+    ]
+  },
+  {
+    title: "Signal and censoring",
+    help: "Used by \"Create confound models\". The rule that makes a volume a spike, the " +
+          "run's own signal (DVARS), the volumes before steady state, and a confounds table " +
+          "for Python tools. DVARS and the detection read the run's voxel data (its FMR and " +
+          "STC files): a study of an MDM by its data file, a single SDM by the current run.",
+    controls: [
+      { id: "spike_measure", kind: "choice", defaultValue: 0,
+        label: "Censoring rule: what makes a volume a spike",
+        options: [
+          { value: 0, label: "Relative RMS displacement of the detrended parameters above the " +
+                             "spike threshold" },
+          { value: 1, label: "Framewise displacement above the FD threshold (0.3 mm, 0.2 mm " +
+                             "for strict rules)" },
+          { value: 2, label: "Framewise displacement above the FD threshold or std DVARS " +
+                             "above the DVARS threshold (0.5 mm and 1.5, as fMRIPrep)" },
+          { value: 3, label: "Std DVARS above the DVARS threshold (reads the voxel data)" }
+        ] },
+      { id: "fd_threshold", kind: "float", defaultValue: 0.5, min: 0, max: 100, step: 0.05,
+        unit: "mm",
+        label: "FD threshold: framewise displacement of a spike",
+        hint: "Used by the rules of framewise displacement; 0.5 mm as fMRIPrep, 0.3 mm as " +
+              "xcp_d, 0.2 mm for strict studies." },
+      { id: "fd_threshold_problem", kind: "label", text: "" },
+      { id: "dvars_threshold", kind: "float", defaultValue: 1.5, min: 0, max: 100, step: 0.1,
+        unit: "(std DVARS has no unit)",
+        label: "DVARS threshold: standardised DVARS of a spike",
+        hint: "Used by the rules of std DVARS; 1.5 as fMRIPrep." },
+      { id: "dvars_threshold_problem", kind: "label", text: "" },
+      { id: "compute_dvars", kind: "switch", defaultValue: false,
+        label: "Compute DVARS of each run for the tables and the plot (reads the run's voxel data)" },
+      volumeCountField("dummy_volumes", "Non-steady-state volumes at the start of each run",
+        "The first volumes before the signal settles: never spikes, each gets its own " +
+        "predictor in the spike model, and the quality figures leave them out."),
+      { id: "dummy_volumes_problem", kind: "label", text: "" },
+      { id: "detect_dummy_volumes", kind: "switch", defaultValue: false,
+        label: "Detect the non-steady-state volumes of each run instead (reads the run's voxel data)" },
+      { id: "create_confounds_tsv", kind: "switch", defaultValue: false,
+        label: "Confounds table for Python tools (_desc-confounds_timeseries.tsv and .json)" }
     ]
   }
 ];
@@ -215,7 +261,9 @@ TASK_PARAMETERS[TASK_CONFOUND] = [
   "create_squared", "create_delayed1", "create_delayed1sq", "create_delayed2",
   "create_delayed2sq", "plot_regular", "plot_detrended",
   "spike_before", "spike_after", "spike_min_segment", "create_derivativesq",
-  "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent"
+  "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent",
+  "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
+  "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold"
 ];
 
 function formControls() {
@@ -234,7 +282,7 @@ function parameterTypes() {
   var types = { task: "string", sdmfile: "string" };
   formControls().forEach(function (c) {
     if (c.kind === "float") types[c.id] = "float";
-    if (c.kind === "int" || c.kind === "switch") types[c.id] = "int";
+    if (c.kind === "int" || c.kind === "switch" || c.kind === "choice") types[c.id] = "int";
   });
   return types;
 }
@@ -291,13 +339,15 @@ function createTesselDialog(rawHost) {
   var chosenFile = "";
 
   formControls().forEach(function (c) {
-    if (isNumberField(c) || c.kind === "switch") values[c.id] = c.defaultValue;
+    if (isNumberField(c) || c.kind === "switch" || c.kind === "choice") {
+      values[c.id] = c.defaultValue;
+    }
   });
 
   function sendParameter(id) {
     var control = findControl(id);
     if (control.kind === "float") host.setFloatParameter(id, values[id]);
-    else if (control.kind === "int") host.setIntParameter(id, values[id]);
+    else if (control.kind === "int" || control.kind === "choice") host.setIntParameter(id, values[id]);
     else host.setIntParameter(id, values[id] ? 1 : 0);
   }
 
@@ -348,6 +398,12 @@ function createTesselDialog(rawHost) {
     changed: function (id, value) {
       var control = findControl(id);
       if (control === null || !(id in values)) return;
+      if (control.kind === "choice") {
+        var offered = control.options.some(function (o) { return o.value === value; });
+        if (offered) values[id] = value;
+        else host.setValue(id, values[id]);
+        return;
+      }
       if (control.kind === "switch") {
         var on = acceptSwitch(value);
         if (on === null) host.setValue(id, values[id]);

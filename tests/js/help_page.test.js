@@ -14,7 +14,7 @@ const dialogScript = require(path.join(root, "resources", "Tessel.js"));
 
 function sourceFiles() {
   const files = [];
-  for (const dir of ["plugin", "tasks", "designmatrix", "fmr", "motion", "confound"]) {
+  for (const dir of ["plugin", "tasks", "designmatrix", "fmr", "motion", "confound", "signal"]) {
     for (const name of fs.readdirSync(path.join(root, dir))) {
       if (/\.(cpp|h)$/.test(name)) files.push(path.join(root, dir, name));
     }
@@ -50,7 +50,8 @@ function pageText() {
 }
 
 const SUFFIXES = ["_spikes.sdm", "_detr.sdm", "_deriv.sdm", "_sqr.sdm", "_t1.sdm", "_t2.sdm",
-  "_t1sqr.sdm", "_t2sqr.sdm", "_derivsqr.sdm", "_combined.sdm", "_qc.tsv", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
+  "_t1sqr.sdm", "_t2sqr.sdm", "_derivsqr.sdm", "_combined.sdm", "_qc.tsv",
+  "_desc-confounds_timeseries.tsv", "_desc-confounds_timeseries.json", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
   "_MaxRelative.map", "_MaxAbsoluteX.map", "_MaxAbsoluteY.map", "_MaxAbsoluteZ.map"];
 
 test("every parameter the plug-in reads is offered by the dialog with its type and explained", () => {
@@ -147,6 +148,17 @@ const MESSAGES = [
   " % of the volumes flagged (limit ",
   "Saved the QC table: ",
   ": its path holds a tab or a line break, which the QC table cannot hold",
+  "'s data file ", " is not an FMR run; ", "DVARS need", "non-steady-state detection needs",
+  " the run's voxel data", " volumes, but the motion file ", " data points",
+  ": the rule needs a threshold above 0", " non-steady-state volumes leave fewer than 2 of its ",
+  "Non-steady-state volumes at the start of ", " (detected)", " (as set)",
+  "Found spike at position ", " with framewise displacement ", " mm and std DVARS ",
+  " with std DVARS ", "Spikes by framewise displacement: ", ", by std DVARS: ", ", by both: ",
+  "Removed the confounds table of an earlier run: ", " voxels of ", ", mean std DVARS ",
+  "no voxel of the first volume is above the threshold of ",
+  "; DVARS need a positive one", "no voxel in the mask varies over time; DVARS cannot be computed",
+  " holds a value that is not a finite number", " volumes remain (limit ",
+  "every volume is flagged; its spike model leaves no data",
 ];
 
 test("every fixed message is quoted on the page exactly as the plug-in writes it", () => {

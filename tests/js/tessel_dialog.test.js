@@ -168,7 +168,8 @@ test("confound button sends its parameters, as changed by the user, and runs onc
     for (const name of [...MODEL_SWITCHES, ...PLOT_SWITCHES]) {
       assert.deepEqual(run[name], { type: "int", value: off.has(name) ? 0 : 1 }, name);
     }
-    assert.equal(run.fmr_threshold.value, 100);
+    // The confound task reads the brain mask's threshold too, for DVARS.
+    assert.equal(run.fmr_threshold.value, 900);
   }
 });
 
@@ -242,10 +243,10 @@ test("scrubbing and quality: off by default, whole counts, sent with the confoun
   const inputs = group.controls.filter((c) => c.kind !== "label").map((c) => c.id);
   assert.deepEqual(inputs, ["spike_before", "spike_after", "spike_min_segment",
     "create_derivativesq", "create_combined", "create_qc", "qc_max_mean_fd",
-    "qc_max_flagged_percent"]);
+    "qc_max_flagged_percent", "qc_min_remaining"]);
   const types = { spike_before: "int", spike_after: "int", spike_min_segment: "int",
     create_derivativesq: "int", create_combined: "int", create_qc: "int",
-    qc_max_mean_fd: "float", qc_max_flagged_percent: "float" };
+    qc_max_mean_fd: "float", qc_max_flagged_percent: "float", qc_min_remaining: "int" };
   const host = fakeHost(choosing("/data/study.mdm"));
   const dialog = dialogScript.createTesselDialog(host);
   for (const name of inputs) assert.deepEqual(host.param(name), { type: types[name], value: 0 }, name);
@@ -275,10 +276,35 @@ test("scrubbing and quality: off by default, whole counts, sent with the confoun
   const [, displacement, confound] = host.runs;
   assert.deepEqual(displacement.spike_before, { type: "int", value: 0 }, "not the displacement's");
   const sent = { spike_before: 1, spike_after: 2, spike_min_segment: 5, create_derivativesq: 1,
-    create_combined: 0, create_qc: 1, qc_max_mean_fd: 0.3, qc_max_flagged_percent: 0 };
+    create_combined: 0, create_qc: 1, qc_max_mean_fd: 0.3, qc_max_flagged_percent: 0,
+    qc_min_remaining: 0 };
   for (const name of inputs) {
     assert.deepEqual(confound[name], { type: types[name], value: sent[name] }, name);
   }
+});
+
+test("signal and censoring: the rule as a choice, fMRIPrep's thresholds filled in, off otherwise", () => {
+  const host = fakeHost(choosing("/data/study.mdm"));
+  const dialog = dialogScript.createTesselDialog(host);
+  assert.deepEqual(host.param("spike_measure"), { type: "int", value: 0 });
+  assert.deepEqual(host.param("fd_threshold"), { type: "float", value: 0.5 });
+  assert.deepEqual(host.param("dvars_threshold"), { type: "float", value: 1.5 });
+  for (const name of ["compute_dvars", "dummy_volumes", "detect_dummy_volumes",
+    "create_confounds_tsv"]) {
+    assert.deepEqual(host.param(name), { type: "int", value: 0 }, name);
+  }
+  dialog.changed("spike_measure", 4);
+  assert.equal(dialog.value("spike_measure"), 0);
+  assert.equal(host.shownValues.spike_measure, 0);
+  dialog.changed("spike_measure", 2);
+  dialog.changed("dummy_volumes", "3");
+  dialog.changed("create_confounds_tsv", true);
+  dialog.clicked("choose_file");
+  dialog.clicked("run_confound");
+  const confound = host.runs[1];
+  assert.deepEqual(confound.spike_measure, { type: "int", value: 2 });
+  assert.deepEqual(confound.dummy_volumes, { type: "int", value: 3 });
+  assert.deepEqual(confound.create_confounds_tsv, { type: "int", value: 1 });
 });
 
 test("a host API that lacks a function is refused with its name", () => {
@@ -299,6 +325,10 @@ test("every control has a label and unique id; number fields a unit and a proble
       assert.ok(!ids.has(c.id), c.id);
       ids.add(c.id);
       if (c.kind !== "label") assert.ok(c.label && c.label.length > 10, c.id);
+      if (c.kind === "choice") {
+        assert.ok(c.options.some((o) => o.value === c.defaultValue), c.id);
+        for (const o of c.options) assert.ok(Number.isInteger(o.value) && o.label, c.id);
+      }
       if (c.kind === "float" || c.kind === "int") {
         assert.ok(c.unit && c.hint, c.id);
         assert.ok(c.min <= c.defaultValue && c.defaultValue <= c.max, c.id);
