@@ -19,3 +19,6 @@ tessel_add_test(motion_models_test SOURCES motion_models_test.cpp LIBS tessel_co
 tessel_add_test(motion_filter_test SOURCES motion_filter_test.cpp LIBS tessel_confound)
 # The confounds table and its sidecar.
 tessel_add_test(confounds_table_test SOURCES confounds_table_test.cpp LIBS tessel_confound)
+# The confound task's signal and censoring options, in-process.
+tessel_add_test(confound_signal_test SOURCES confound_signal_test.cpp
+                LIBS tessel_test_support tessel_examples tessel_tasks)
