@@ -70,22 +70,22 @@ std::optional<double> correlation(const std::vector<double>& a, const std::vecto
   return sab / std::sqrt(saa * sbb);
 }
 
-double largestMagnitude(const SdmDocument& motion, std::size_t firstColumn, std::size_t first,
+double largestMagnitude(const MotionColumns& motion, std::size_t firstColumn, std::size_t first,
                         std::size_t points) {
   double largest = 0.0;
   for (std::size_t c = firstColumn; c < firstColumn + kAxisCount; ++c) {
     for (std::size_t i = first; i < points; ++i) {
-      const double magnitude = std::fabs(double{motion.columns[c][i]});
+      const double magnitude = std::fabs(motion[c][i]);
       if (magnitude > largest) largest = magnitude;
     }
   }
   return largest;
 }
 
-void requireOnePerVolume(const SdmDocument& motion, std::size_t values, std::size_t points,
+void requireOnePerVolume(const std::string& run, std::size_t values, std::size_t points,
                          const char* what) {
   if (values != points) {
-    throw std::invalid_argument("SDM file " + motion.path + ": " + what + " holds " +
+    throw std::invalid_argument("SDM file " + run + ": " + what + " holds " +
                                 std::to_string(values) + " values, NrOfDataPoints is " +
                                 std::to_string(points));
   }
@@ -113,16 +113,19 @@ std::string countText(std::size_t count) {
 }  // namespace
 
 std::vector<double> framewiseDisplacement(const SdmDocument& motion) {
-  requireMotionParameters(motion);
-  const auto n = static_cast<std::size_t>(motion.NrOfDataPoints.value);
+  return framewiseDisplacement(motionColumnsOf(motion));
+}
+
+std::vector<double> framewiseDisplacement(const MotionColumns& motion) {
+  const std::size_t n = motion[0].size();
   std::vector<double> fd(n, 0.0);
   for (std::size_t i = 1; i < n; ++i) {
     double sum = 0.0;
     for (std::size_t c = 0; c < kAxisCount; ++c) {
-      sum += std::fabs(double{motion.columns[c][i]} - double{motion.columns[c][i - 1]});
+      sum += std::fabs(motion[c][i] - motion[c][i - 1]);
     }
     for (std::size_t c = kAxisCount; c < kMotionParameterCount; ++c) {
-      const double change = radiansOf(motion.columns[c][i]) - radiansOf(motion.columns[c][i - 1]);
+      const double change = radiansOf(motion[c][i]) - radiansOf(motion[c][i - 1]);
       sum += kFramewiseRadiusMm * std::fabs(change);
     }
     fd[i] = sum;
@@ -133,17 +136,25 @@ std::vector<double> framewiseDisplacement(const SdmDocument& motion) {
 RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double>& relativeRms,
                              const FlaggedVolumes& flags, const QcLimits& limits,
                              std::size_t nonSteady, const SignalMeasures& signal) {
+  return measureRunQuality(motion.path, motionColumnsOf(motion), relativeRms, flags, limits,
+                           nonSteady, signal);
+}
+
+RunQuality measureRunQuality(const std::string& run, const MotionColumns& motion,
+                             const std::vector<double>& relativeRms, const FlaggedVolumes& flags,
+                             const QcLimits& limits, std::size_t nonSteady,
+                             const SignalMeasures& signal) {
   const std::vector<double> fd = framewiseDisplacement(motion);
   const std::size_t n = fd.size();
-  requireOnePerVolume(motion, relativeRms.size(), n, "the displacement series");
-  requireOnePerVolume(motion, flags.flagged.size(), n, "the list of flags");
+  requireOnePerVolume(run, relativeRms.size(), n, "the displacement series");
+  requireOnePerVolume(run, flags.flagged.size(), n, "the list of flags");
   const bool haveDvars = !signal.dvars.empty() || !signal.stdDvars.empty();
   if (haveDvars) {
-    requireOnePerVolume(motion, signal.dvars.size(), n, "the DVARS series");
-    requireOnePerVolume(motion, signal.stdDvars.size(), n, "the std DVARS series");
+    requireOnePerVolume(run, signal.dvars.size(), n, "the DVARS series");
+    requireOnePerVolume(run, signal.stdDvars.size(), n, "the std DVARS series");
   }
   if (nonSteady > n) {
-    throw std::invalid_argument("SDM file " + motion.path + ": " + std::to_string(nonSteady) +
+    throw std::invalid_argument("SDM file " + run + ": " + std::to_string(nonSteady) +
                                 " non-steady-state volumes, NrOfDataPoints is " +
                                 std::to_string(n));
   }
@@ -151,7 +162,7 @@ RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double
   const std::size_t firstChange = nonSteady + 1;
 
   RunQuality q;
-  q.run = motion.path;
+  q.run = run;
   q.volumes = n;
   q.dummy = nonSteady;
   const Summary rms = summarise(relativeRms, firstChange);

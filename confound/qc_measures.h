@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "confound/spike_flags.h"
+#include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 
 namespace tsl {
@@ -85,6 +86,8 @@ struct RunQuality {
 // volume i-1 to i of the translations and of the rotations in radians.
 // Throws IOError as requireMotionParameters does.
 std::vector<double> framewiseDisplacement(const SdmDocument& motion);
+// The same of parameters in double precision (degrees for the rotations).
+std::vector<double> framewiseDisplacement(const MotionColumns& motion);
 
 // The measures of one run from its motion parameters as in the file,
 // relativeRms (relativeRmsDisplacementInDouble of that same document), its
@@ -96,6 +99,12 @@ std::vector<double> framewiseDisplacement(const SdmDocument& motion);
 RunQuality measureRunQuality(const SdmDocument& motion, const std::vector<double>& relativeRms,
                              const FlaggedVolumes& flags, const QcLimits& limits,
                              std::size_t nonSteady = 0, const SignalMeasures& signal = {});
+// The same of parameters in double precision (a filtered run's), run naming
+// the run's motion file.
+RunQuality measureRunQuality(const std::string& run, const MotionColumns& motion,
+                             const std::vector<double>& relativeRms, const FlaggedVolumes& flags,
+                             const QcLimits& limits, std::size_t nonSteady,
+                             const SignalMeasures& signal);
 
 // The tab-separated table: the header row, then one row per run in the given
 // order; every line ends in CRLF. Measures in fixed point with six decimals,

@@ -35,4 +35,15 @@ MotionParameters motionParametersOf(const SdmDocument& motion) {
   return parameters;
 }
 
+MotionColumns motionColumnsOf(const SdmDocument& motion) {
+  requireMotionParameters(motion);
+  const auto volumes = static_cast<std::size_t>(motion.NrOfDataPoints.value);
+  MotionColumns columns;
+  for (std::size_t p = 0; p < columns.size(); ++p) {
+    columns[p].assign(motion.columns[p].begin(),
+                      motion.columns[p].begin() + static_cast<std::ptrdiff_t>(volumes));
+  }
+  return columns;
+}
+
 }  // namespace tsl

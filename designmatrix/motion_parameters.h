@@ -29,6 +29,14 @@ inline constexpr double radiansOf(double degrees) { return degrees * (kPi / 180.
 // One volume's six motion parameters, in the order above.
 using MotionRow = std::array<float, kMotionParameterCount>;
 
+// The six parameters of a run in double precision, each over its volumes, in
+// the order of MotionRow: for the measures the field computes in double.
+using MotionColumns = std::array<std::vector<double>, kMotionParameterCount>;
+
+// The first six columns' NrOfDataPoints values as doubles. Throws what
+// requireMotionParameters throws.
+MotionColumns motionColumnsOf(const SdmDocument& motion);
+
 // The motion parameters of every volume of a run, taken out of its document
 // once, for every computation that follows the head through the run.
 struct MotionParameters {

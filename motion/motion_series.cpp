@@ -16,9 +16,11 @@ Matrix4 matrixOfRow(const MotionRow& row) {
   return motionMatrix(ParameterArray(std::vector<float>(row.begin(), row.end())));
 }
 
-// The rotation block of motionMatrix, row by row, in double precision.
-std::array<double, 9> rotationBlock(const MotionRow& row) {
-  const double a = radiansOf(row[3]), b = radiansOf(row[4]), c = radiansOf(row[5]);
+// The rotation block of motionMatrix for volume t, row by row, in double
+// precision.
+std::array<double, 9> rotationBlock(const MotionColumns& motion, std::size_t t) {
+  const double a = radiansOf(motion[3][t]), b = radiansOf(motion[4][t]);
+  const double c = radiansOf(motion[5][t]);
   const double sa = std::sin(a), ca = std::cos(a), sb = std::sin(b), cb = std::cos(b);
   const double sc = std::sin(c), cc = std::cos(c);
   return {cb * cc,
@@ -34,21 +36,21 @@ std::array<double, 9> rotationBlock(const MotionRow& row) {
 
 }  // namespace
 
-std::vector<double> relativeRmsDisplacementInDouble(const MotionParameters& motion) {
-  const std::size_t n = motion.volumes.size();
+std::vector<double> relativeRmsDisplacementInDouble(const MotionColumns& motion) {
+  const std::size_t n = motion[0].size();
   constexpr double kRadius = kSphereRadiusMm;
   constexpr double kSphereFactor = 0.2 * kRadius * kRadius;
   std::vector<double> result(n, 0.0);
   for (std::size_t i = 1; i < n; ++i) {
-    const std::array<double, 9> earlier = rotationBlock(motion.volumes[i - 1]);
-    const std::array<double, 9> later = rotationBlock(motion.volumes[i]);
+    const std::array<double, 9> earlier = rotationBlock(motion, i - 1);
+    const std::array<double, 9> later = rotationBlock(motion, i);
     double rotation = 0.0;
     for (std::size_t k = 0; k < earlier.size(); ++k) {
       rotation += (later[k] - earlier[k]) * (later[k] - earlier[k]);
     }
     double translation = 0.0;
     for (std::size_t k = 0; k < 3; ++k) {
-      const double change = double{motion.volumes[i][k]} - double{motion.volumes[i - 1][k]};
+      const double change = motion[k][i] - motion[k][i - 1];
       translation += change * change;
     }
     result[i] = std::sqrt(kSphereFactor * rotation + translation);

@@ -32,7 +32,7 @@ std::vector<float> relativeRmsDisplacement(const MotionParameters& motion);
 // closed form sqrt(0.2 R^2 |B_i - B_{i-1}|^2 + |t_i - t_{i-1}|^2), B the
 // rotation block and t the translation of a volume's motion matrix, R 65 mm.
 // Element 0 is 0.
-std::vector<double> relativeRmsDisplacementInDouble(const MotionParameters& motion);
+std::vector<double> relativeRmsDisplacementInDouble(const MotionColumns& motion);
 
 }  // namespace tsl
 

@@ -460,7 +460,7 @@ void createConfoundModels(Host& host) {
       const HeaderField<int>& tr = data[r].header.TR;
       measures.trMs = !data[r].fmrPath.empty() && tr.present && tr.value > 0 ? tr.value : 0;
       quality.push_back(
-          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionParametersOf(motion)),
+          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionColumnsOf(motion)),
                             flags, params.limits, signal.nonSteady, measures));
       logQuality(host, quality.back(), params.limits);
     }

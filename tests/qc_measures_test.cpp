@@ -52,7 +52,7 @@ double rmsByHand(const SdmDocument& doc, int i) {
 TEST(QcMeasures, EveryMeasureOfADriftingRun) {
   constexpr int n = 17;
   const SdmDocument motion = driftingMotion(n);
-  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionColumnsOf(motion));
   // Spikes at both ends and two side by side.
   const FlaggedVolumes flags = flagVolumes({0, 8, 9, 16}, n, {1, 1, 4});
 
@@ -115,7 +115,7 @@ TEST(QcMeasures, FiguresAgreeWithNumpyInDouble) {
     for (std::size_t p = 0; p < 6; ++p) columns[p].push_back(r[p]);
   const SdmDocument motion = test::sdmOf(columns, "run_3DMC.sdm");
   const std::vector<double> fd = framewiseDisplacement(motion);
-  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionColumnsOf(motion));
   const double numpyFd[] = {1.1432251208862181, 5.0227136732336604, 0.20599304624140333,
                             6.4250735217853103};
   const double numpyRms[] = {0.48360194280121782, 1.9537465630361641, 0.08265967368610104,
@@ -135,7 +135,7 @@ TEST(QcMeasures, FiguresAgreeWithNumpyInDouble) {
 TEST(QcMeasures, NonSteadyVolumesAndTheSignalsFigures) {
   constexpr std::size_t n = 17, d = 2;
   const SdmDocument motion = driftingMotion(static_cast<int>(n));
-  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionParametersOf(motion));
+  const std::vector<double> rms = relativeRmsDisplacementInDouble(motionColumnsOf(motion));
   const FlaggedVolumes flags = flagVolumes({9}, n, {0, 1, 0}, d);
   SignalMeasures signal;
   for (std::size_t t = 0; t < n; ++t) {
