@@ -56,6 +56,11 @@ void requireSeries(const ConfoundSeries& s) {
     requireVolumes(s.dvars.size(), n, "DVARS");
     requireVolumes(s.stdDvars.size(), n, "std DVARS");
   }
+  if (s.filtered != nullptr) {
+    for (const std::vector<double>& column : *s.filtered)
+      requireVolumes(column.size(), n, "filtered motion");
+    requireVolumes(s.framewiseDisplacementFiltered.size(), n, "filtered framewise displacement");
+  }
   if (s.nonSteady > n)
     throw std::invalid_argument("Confounds table: more non-steady volumes than volumes");
   for (const std::size_t v : s.flagged) {
@@ -139,6 +144,15 @@ std::vector<ColumnDescription> describeColumns(const ConfoundSeries& s) {
                      "volume, intensities scaled to a median of 1000",
                      dvarsUnits});
   columns.push_back({"std_dvars", "DVARS divided by its expected value (Nichols 2013)", ""});
+  if (s.filtered != nullptr) {
+    for (std::size_t p = 0; p < kMotionParameterCount; ++p) {
+      columns.push_back({std::string(kParameterNames[p]) + "_filtered",
+                         std::string(kParameterNames[p]) + " after the motion filter",
+                         p < kTranslations ? "mm" : "rad"});
+    }
+    columns.push_back({"framewise_displacement_filtered",
+                       "Framewise displacement of the filtered parameters", "mm"});
+  }
   for (std::size_t k = 0; k < s.nonSteady; ++k) {
     columns.push_back({numbered("non_steady_state_outlier", k),
                        "Volume " + std::to_string(k) + " is not yet at steady state", ""});
@@ -191,6 +205,13 @@ void writeConfoundsTable(std::ostream& out, const ConfoundSeries& s) {
     cell(t == 0 ? kNotAvailable : shortest(s.relativeRms[t]));
     cell(t == 0 || !haveDvars ? kNotAvailable : shortest(s.dvars[t]));
     cell(t == 0 || !haveDvars ? kNotAvailable : shortest(s.stdDvars[t]));
+    if (s.filtered != nullptr) {
+      for (std::size_t p = 0; p < kMotionParameterCount; ++p) {
+        const double value = (*s.filtered)[p][t];
+        cell(shortest(p < kTranslations ? value : radiansOf(value)));
+      }
+      cell(t == 0 ? kNotAvailable : shortest(s.framewiseDisplacementFiltered[t]));
+    }
     for (std::size_t k = 0; k < s.nonSteady; ++k) cell(t == k ? "1" : "0");
     for (const std::size_t v : s.flagged) cell(t == v ? "1" : "0");
     out << row << '\n';
@@ -218,7 +239,9 @@ void writeConfoundsSidecar(std::ostream& out, const ConfoundSeries& series,
       << ", \"MinimumSegment\": " << p.minimumSegment
       << ", \"NonSteadyStateVolumes\": " << series.nonSteady
       << ", \"NonSteadyStateFound\": " << (p.nonSteadyDetected ? "\"detected\"" : "\"as set\"")
-      << ", \"CensoredVolumes\": " << series.flagged.size() << "}\n";
+      << ", \"CensoredVolumes\": " << series.flagged.size() << "},\n";
+  out << "  \"MotionFilter\": " << (p.motionFilter.empty() ? "null" : jsonString(p.motionFilter))
+      << "\n";
   out << "}\n";
 }
 

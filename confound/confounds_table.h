@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 
 namespace tsl {
@@ -24,6 +25,11 @@ struct ConfoundSeries {
   std::vector<double> stdDvars;
   std::size_t nonSteady = 0;         // the first volumes not at steady state
   std::vector<std::size_t> flagged;  // the censored volumes, increasing
+  // With a motion filter: the filtered parameters (degrees for rotations)
+  // and their framewise displacement; relativeRms and flagged are then those
+  // of the filtered parameters.
+  const MotionColumns* filtered = nullptr;
+  std::vector<double> framewiseDisplacementFiltered;
 };
 
 // Where the table came from and how its volumes were censored, for the
@@ -37,12 +43,15 @@ struct ConfoundsProvenance {
   double spikeThreshold = 0.0, fdThreshold = 0.0, dvarsThreshold = 0.0;
   std::size_t volumesBefore = 0, volumesAfter = 0, minimumSegment = 0;
   bool nonSteadyDetected = false;  // found in the data rather than set
+  std::string motionFilter;        // the filter in words; empty without one
 };
 
 // The columns, in order: trans_x trans_y trans_z rot_x rot_y rot_z (rotations
 // in radians), each followed by its _derivative1 (backward difference),
 // _power2 and _derivative1_power2; framewise_displacement, relative_rms,
-// dvars, std_dvars; one non_steady_state_outlierXX per non-steady volume and
+// dvars, std_dvars; with a filter trans_x_filtered ... rot_z_filtered
+// (radians) and framewise_displacement_filtered; one
+// non_steady_state_outlierXX per non-steady volume and
 // one motion_outlierXX per flagged volume (XX from 00, two digits or more; 1
 // at its volume, 0 elsewhere).
 std::vector<std::string> confoundColumnNames(const ConfoundSeries& series);

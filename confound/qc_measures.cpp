@@ -24,7 +24,8 @@ constexpr const char* kEol = "\r\n";
 constexpr const char* kTableHeader =
     "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
     "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\tmean_fd_kept\t"
-    "mean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\tremaining_seconds\tdata_file";
+    "mean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\tremaining_seconds\tdata_file\t"
+    "mean_fd_unfiltered";
 constexpr const char* kNotAvailable = "n/a";
 constexpr double kMillisecondsPerSecond = 1000.0;
 
@@ -243,7 +244,8 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
                                  optionalText(row.maxStdDvars),
                                  optionalText(row.fdDvarsCorrelation),
                                  optionalText(row.remainingSeconds),
-                                 row.dataFile.empty() ? kNotAvailable : row.dataFile};
+                                 row.dataFile.empty() ? kNotAvailable : row.dataFile,
+                                 optionalText(row.meanFdUnfiltered)};
     for (std::size_t c = 0; c < std::size(cells); ++c) out << (c == 0 ? "" : "\t") << cells[c];
     out << kEol;
   }

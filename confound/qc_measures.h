@@ -73,6 +73,9 @@ struct RunQuality {
   std::optional<double> fdDvarsCorrelation;  // Pearson, D+1 ... N-1
   std::optional<double> remainingSeconds;
   std::string dataFile;  // empty when none was read
+  // The mean FD of the parameters as estimated, when the figures above are
+  // those of the filtered ones.
+  std::optional<double> meanFdUnfiltered;
   bool overMeanFd = false;
   bool overFlaggedPercent = false;
   bool underMinRemaining = false;

@@ -245,7 +245,33 @@ var FORM = [
       { id: "detect_dummy_volumes", kind: "switch", defaultValue: false,
         label: "Detect the non-steady-state volumes of each run instead (reads the run's voxel data)" },
       { id: "create_confounds_tsv", kind: "switch", defaultValue: false,
-        label: "Confounds table for Python tools (_desc-confounds_timeseries.tsv and .json)" }
+        label: "Confounds table for Python tools (_desc-confounds_timeseries.tsv and .json)" },
+      { id: "motion_filter", kind: "choice", defaultValue: 0,
+        label: "Motion filter against breathing (fast acquisitions, TR below about 1 s)",
+        options: [
+          { value: 0, label: "None" },
+          { value: 1, label: "Notch: stop the breathing band (reads each run's TR)" },
+          { value: 2, label: "Low-pass below the band's lower edge (reads each run's TR)" }
+        ] },
+      { id: "band_stop_min", kind: "float", defaultValue: 12, min: 0, max: 200, step: 1,
+        unit: "breaths per minute",
+        label: "Breathing band: lower edge (the low-pass cutoff)",
+        hint: "Adults breathe at about 12-18 breaths per minute, children of 6-12 years at " +
+              "15-25; a low-pass at 6 suits single-band data." },
+      { id: "band_stop_min_problem", kind: "label", text: "" },
+      { id: "band_stop_max", kind: "float", defaultValue: 18, min: 0, max: 200, step: 1,
+        unit: "breaths per minute",
+        label: "Breathing band: upper edge (notch only)",
+        hint: "The notch stops the band between the two edges." },
+      { id: "band_stop_max_problem", kind: "label", text: "" },
+      { id: "motion_filter_order", kind: "int", defaultValue: 4, min: 0, max: 64, step: 1,
+        unit: "(the filter's order)",
+        label: "Filter order (4 for the notch: one pass; 2 or more for the low-pass)",
+        hint: "The notch is applied once per 4 of the order, the low-pass is a Butterworth " +
+              "filter of half the order." },
+      { id: "motion_filter_order_problem", kind: "label", text: "" },
+      { id: "create_filtered", kind: "switch", defaultValue: false,
+        label: "Filtered motion parameters as a motion file (_filtered)" }
     ]
   }
 ];
@@ -263,7 +289,8 @@ TASK_PARAMETERS[TASK_CONFOUND] = [
   "spike_before", "spike_after", "spike_min_segment", "create_derivativesq",
   "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent",
   "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
-  "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold"
+  "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
+  "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order", "create_filtered"
 ];
 
 function formControls() {

@@ -26,6 +26,7 @@
 #include "confound/censoring_rule.h"
 #include "confound/combined_model.h"
 #include "confound/confounds_table.h"
+#include "confound/motion_filter.h"
 #include "confound/motion_models.h"
 #include "confound/predictor_transforms.h"
 #include "confound/qc_measures.h"
@@ -45,6 +46,8 @@ namespace {
 constexpr int kThresholdRed = 150;
 
 constexpr const char* kDetrendedPlotTitle = " + Displacement for Spike Detection";
+// Names of the filtered parameters, and the title of their plot, end in it.
+constexpr const char* kFilteredSuffix = " filtered";
 
 struct ConfoundParameters {
   float spikeThreshold = 0.0f;
@@ -71,8 +74,14 @@ struct ConfoundParameters {
   bool detectDummyVolumes = false;
   bool createConfoundsTable = false;
   float fmrThreshold = 0.0f;
+  // The motion filter, read after those.
+  MotionFilterParameters filter;
+  bool createFiltered = false;
 
-  SignalNeeds signalNeeds() const { return {computeDvars || rule.usesDvars(), detectDummyVolumes}; }
+  bool filtering() const { return filter.type != MotionFilterType::kNone; }
+  SignalNeeds signalNeeds() const {
+    return {computeDvars || rule.usesDvars(), detectDummyVolumes, filtering()};
+  }
 };
 
 // A threshold the rule compares with must be above 0.
@@ -112,6 +121,12 @@ ConfoundParameters readParameters(Host& host) {
   p.createConfoundsTable = isOn(host.intParameter("create_confounds_tsv"));
   p.limits.minRemaining = volumeCount("qc_min_remaining", host.intParameter("qc_min_remaining"));
   p.fmrThreshold = host.floatParameter("fmr_threshold");
+  const int motionFilter = host.intParameter("motion_filter");
+  const float bandStopMin = host.floatParameter("band_stop_min");
+  const float bandStopMax = host.floatParameter("band_stop_max");
+  const int filterOrder = host.intParameter("motion_filter_order");
+  p.createFiltered = isOn(host.intParameter("create_filtered"));
+  p.filter = motionFilterParameters(motionFilter, bandStopMin, bandStopMax, filterOrder);
 
   if (measure < 0 || measure >= kSpikeMeasureCount) {
     throw std::invalid_argument(logText(
@@ -320,6 +335,52 @@ std::string confoundsTablePath(const std::string& motionPath, const char* extens
   return stripExtension(motionPath) + "_desc-confounds_timeseries" + extension;
 }
 
+// The filter as the log names it: "notch 12-18 breaths per minute" or
+// "low-pass 6 breaths per minute", at the run's TR.
+std::string filterText(const MotionFilterParameters& f, int trMs) {
+  const std::string band =
+      f.type == MotionFilterType::kNotch
+          ? logText("notch ", f.bandStopMin, "-", f.bandStopMax, " breaths per minute")
+          : logText("low-pass ", f.bandStopMin, " breaths per minute");
+  return band + logText(" at TR ", trMs, " ms");
+}
+
+// The mean of series over the volumes from first on (0 when there is none).
+double meanFrom(const std::vector<double>& series, std::size_t first) {
+  double sum = 0.0;
+  for (std::size_t t = first; t < series.size(); ++t) sum += series[t];
+  return series.size() > first ? sum / static_cast<double>(series.size() - first) : 0.0;
+}
+
+// The run's motion as the task uses it: the parameters as estimated, or with
+// a filter their filtered values, named with " filtered".
+struct RunMotion {
+  SdmDocument document;  // the six columns as floats
+  MotionColumns columns;  // the same in double precision
+  std::optional<FilteredMotion> filtered;
+};
+
+RunMotion runMotion(Host& host, const ConfoundParameters& params, const SdmDocument& motion,
+                    const RunSignal& signal) {
+  RunMotion m{motion, motionColumnsOf(motion), std::nullopt};
+  if (!params.filtering()) return m;
+  m.filtered = filterMotion(params.filter, motionParametersOf(motion), signal.trMs, motion.path);
+  if (m.filtered->band.folded) {
+    host.logLine(motionFilterFoldingWarning(params.filter, m.filtered->band, motion.path));
+  }
+  m.columns = m.filtered->columns;
+  for (std::size_t p = 0; p < m.columns.size(); ++p) {
+    m.document.columns[p].assign(m.columns[p].begin(), m.columns[p].end());
+    m.document.names[p] += kFilteredSuffix;
+  }
+  const std::size_t first = signal.nonSteady + 1;
+  host.logLine(logText("Motion filter of ", motion.path, ": ",
+                       filterText(params.filter, signal.trMs), "; mean framewise displacement ",
+                       meanFrom(framewiseDisplacement(motion), first), " mm before, ",
+                       meanFrom(framewiseDisplacement(m.columns), first), " mm after"));
+  return m;
+}
+
 ConfoundsProvenance provenanceOf(const ConfoundParameters& params, const std::string& motionPath,
                                  const RunData& data, const RunSignal& signal) {
   ConfoundsProvenance p;
@@ -335,6 +396,10 @@ ConfoundsProvenance provenanceOf(const ConfoundParameters& params, const std::st
   p.volumesAfter = params.flagging.after;
   p.minimumSegment = params.flagging.minSegment;
   p.nonSteadyDetected = signal.nonSteadyDetected;
+  if (params.filtering()) {
+    p.motionFilter = filterText(params.filter, signal.trMs) +
+                     logText(", motion_filter_order ", params.filter.order);
+  }
   return p;
 }
 
@@ -362,22 +427,33 @@ void createConfoundModels(Host& host) {
     }
   }
   const std::vector<RunData> data = findRunData(host, runs, needs);
+  // A band the filter cannot use at a run's TR stops the task here.
+  if (params.filtering()) {
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+      foldMotionFilterBand(params.filter, data[r].header.TR.value, runs[r].motion.path);
+    }
+  }
   std::vector<RunSignal> signals;
   for (std::size_t r = 0; r < runs.size(); ++r) {
     signals.push_back(needs.any() ? measureRunSignal(runs[r], data[r], needs, params.dummyVolumes,
                                                      params.fmrThreshold)
-                                  : RunSignal{params.dummyVolumes, false, std::nullopt});
+                                  : RunSignal{params.dummyVolumes, false, std::nullopt, 0});
   }
 
   std::vector<RunQuality> quality;
   for (std::size_t r = 0; r < runs.size(); ++r) {
-    const SdmDocument& motion = runs[r].motion;
+    const SdmDocument& estimated = runs[r].motion;
     const RunSignal& signal = signals[r];
-    logSignal(host, motion.path, data[r], signal);
-    if (params.shared.plotRegular) host.plot(motion, "");
+    logSignal(host, estimated.path, data[r], signal);
+    const RunMotion used = runMotion(host, params, estimated, signal);
+    const SdmDocument& motion = used.document;
+    if (params.shared.plotRegular) {
+      host.plot(estimated, "");
+      if (used.filtered) host.plot(motion, kFilteredSuffix);
+    }
 
     MotionModels models = deriveMotionModels(motion);
-    RunSeries series{relativeRmsDisplacement(models.detrended), framewiseDisplacement(motion),
+    RunSeries series{relativeRmsDisplacement(models.detrended), framewiseDisplacement(used.columns),
                      signal.dvars ? signal.dvars->stdDvars : std::vector<double>()};
 
     FlaggedVolumes flags;
@@ -423,17 +499,26 @@ void createConfoundModels(Host& host) {
         (params.createCombined || spikeFileChanged) &&
         addOrRemoveStale(files, combinedPath, writeCombined ? &combined : nullptr);
 
+    // The filtered motion file, with the filter on; one of an earlier
+    // computation goes when the filter is on and the file is not asked for.
+    const std::string filteredPath = insertBeforeExtension(motion.path, "_filtered");
+    const bool staleFiltered =
+        params.filtering() &&
+        addOrRemoveStale(files, filteredPath, params.createFiltered ? &motion : nullptr);
+
     const std::string tablePath = confoundsTablePath(motion.path, ".tsv");
     const std::string sidecarPath = confoundsTablePath(motion.path, ".json");
     bool staleTable = false;
     if (params.createConfoundsTable) {
-      ConfoundSeries table{&motion,
-                           series.fd,
+      ConfoundSeries table{&estimated,
+                           framewiseDisplacement(estimated),
                            series.displacement,
                            signal.dvars ? signal.dvars->dvars : std::vector<double>(),
                            series.stdDvars,
                            signal.nonSteady,
-                           flags.volumes};
+                           flags.volumes,
+                           used.filtered ? &used.columns : nullptr,
+                           used.filtered ? series.fd : std::vector<double>()};
       const ConfoundsProvenance provenance = provenanceOf(params, motion.path, data[r], signal);
       files.add(tablePath, [&table](std::ostream& out) { writeConfoundsTable(out, table); });
       files.add(sidecarPath, [&table, &provenance](std::ostream& out) {
@@ -449,6 +534,9 @@ void createConfoundModels(Host& host) {
       host.logLine("Removed the combined file of an earlier run: " + combinedPath);
     }
     if (staleTable) host.logLine("Removed the confounds table of an earlier run: " + tablePath);
+    if (staleFiltered) {
+      host.logLine("Removed the filtered motion file of an earlier run: " + filteredPath);
+    }
 
     if (params.createQc) {
       SignalMeasures measures;
@@ -459,9 +547,13 @@ void createConfoundModels(Host& host) {
       measures.dataFile = data[r].fmrPath;
       const HeaderField<int>& tr = data[r].header.TR;
       measures.trMs = !data[r].fmrPath.empty() && tr.present && tr.value > 0 ? tr.value : 0;
-      quality.push_back(
-          measureRunQuality(motion, relativeRmsDisplacementInDouble(motionColumnsOf(motion)),
-                            flags, params.limits, signal.nonSteady, measures));
+      quality.push_back(measureRunQuality(motion.path, used.columns,
+                                          relativeRmsDisplacementInDouble(used.columns), flags,
+                                          params.limits, signal.nonSteady, measures));
+      if (used.filtered) {
+        quality.back().meanFdUnfiltered =
+            meanFrom(framewiseDisplacement(estimated), signal.nonSteady + 1);
+      }
       logQuality(host, quality.back(), params.limits);
     }
   }

@@ -16,8 +16,9 @@ std::string fmrOf(Host& host, const MotionRun& run, const SignalNeeds& needs) {
   if (!hasExtension(run.dataFile, "fmr")) {
     throw IOError("MDM file " + run.mdmFile + ": study " + std::to_string(run.study) +
                   "'s data file " + run.dataFile + " is not an FMR run; " +
-                  (needs.dvars ? "DVARS need" : "non-steady-state detection needs") +
-                  " the run's voxel data");
+                  (needs.dvars             ? "DVARS need the run's voxel data"
+                   : needs.detectNonSteady ? "non-steady-state detection needs the run's voxel data"
+                                           : "the motion filter needs the run's TR"));
   }
   return run.dataFile;
 }
@@ -39,9 +40,15 @@ std::vector<RunData> findRunData(Host& host, const std::vector<MotionRun>& runs,
                     " volumes, but the motion file " + runs[r].motion.path + " has " +
                     std::to_string(points) + " data points");
     }
+    if (needs.repetitionTime && !(data.header.TR.present && data.header.TR.value > 0)) {
+      throw IOError("FMR file " + data.fmrPath +
+                    ": TR is missing; the motion filter needs the repetition time");
+    }
     // Opening checks the header's layout and the STC file's size; the data
     // are read later, run by run.
-    StcSliceReader reader(data.header);
+    if (needs.voxelData()) {
+      StcSliceReader reader(data.header);
+    }
   }
   return found;
 }
@@ -60,6 +67,7 @@ RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const Sign
   signal.nonSteadyDetected = needs.detectNonSteady;
   signal.nonSteady =
       needs.detectNonSteady ? detectNonSteadyStateVolumes(data.header) : dummyVolumes;
+  if (needs.repetitionTime) signal.trMs = data.header.TR.value;
   requireSteadyVolumes(run.motion.path, signal.nonSteady,
                        static_cast<std::size_t>(run.motion.NrOfDataPoints.value));
   if (needs.dvars) signal.dvars = computeDvars(data.header, fmrThreshold);

@@ -20,7 +20,9 @@ namespace tsl {
 struct SignalNeeds {
   bool dvars = false;
   bool detectNonSteady = false;
-  bool any() const { return dvars || detectNonSteady; }
+  bool repetitionTime = false;  // the motion filter's TR, from the header alone
+  bool voxelData() const { return dvars || detectNonSteady; }
+  bool any() const { return voxelData() || repetitionTime; }
 };
 
 // One run's FMR header, found and checked.
@@ -31,13 +33,17 @@ struct RunData {
 
 // The FMR of every run when needs.any() (otherwise every RunData is empty):
 // a study's data file, or the host's current run for a single SDM. Reads
-// each header and opens each STC file, so that a run that cannot be read
-// stops the task before anything is written. Throws IOError
+// each header and, when the voxel data are needed, opens each STC file, so
+// that a run that cannot be read stops the task before anything is written.
+// Throws IOError
 //   "MDM file <mdm>: study <j>'s data file <path> is not an FMR run; DVARS
 //    need the run's voxel data" (or "...; non-steady-state detection needs
-//    the run's voxel data" when only the detection needs them),
+//    the run's voxel data", "...; the motion filter needs the run's TR" when
+//    only those need them),
 //   "FMR file <fmr> holds <n> volumes, but the motion file <sdm> has <m>
 //    data points",
+//   "FMR file <fmr>: TR is missing; the motion filter needs the repetition
+//    time" (also for a TR not above 0),
 // and what the FMR header and STC readers throw.
 std::vector<RunData> findRunData(Host& host, const std::vector<MotionRun>& runs,
                                  const SignalNeeds& needs);
@@ -47,6 +53,7 @@ struct RunSignal {
   std::size_t nonSteady = 0;
   bool nonSteadyDetected = false;
   std::optional<DvarsSeries> dvars;
+  int trMs = 0;  // when the motion filter needs it
 };
 
 // Throws IOError "SDM file <sdm>: <D> non-steady-state volumes leave fewer
@@ -55,8 +62,9 @@ struct RunSignal {
 void requireSteadyVolumes(const std::string& sdm, std::size_t nonSteady, std::size_t points);
 
 // The measures of one run: its non-steady-state volumes (detected when
-// needs.detectNonSteady, else dummyVolumes) and, when needs.dvars, its DVARS
-// on the voxels of the first volume above fmrThreshold. Throws what the
+// needs.detectNonSteady, else dummyVolumes), when needs.dvars its DVARS on
+// the voxels of the first volume above fmrThreshold, and its TR when
+// needs.repetitionTime. Throws what the
 // signal measures throw, and what requireSteadyVolumes throws.
 RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const SignalNeeds& needs,
                            std::size_t dummyVolumes, float fmrThreshold);

@@ -259,7 +259,10 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
           "qc_max_mean_fd", "qc_max_flagged_percent",
           // the signal and censoring options
           "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
-          "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold"}));
+          "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
+                // the motion filter
+                "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order",
+                "create_filtered"}));
   EXPECT_EQ(
       log(host),
       (std::vector<std::string>{
@@ -477,7 +480,7 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
             "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
             "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\t"
             "mean_fd_kept\tmean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\t"
-            "remaining_seconds\tdata_file");
+            "remaining_seconds\tdata_file\tmean_fd_unfiltered");
   EXPECT_EQ(lines[4], "");
   std::vector<double> meanFd;
   for (std::size_t i = 0; i < 3; ++i) {
@@ -506,7 +509,7 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     meanFd.push_back(fdSum / moves);
 
     const std::vector<std::string> cells = split(lines[1 + i], "\t");
-    ASSERT_EQ(cells.size(), 22u);
+    ASSERT_EQ(cells.size(), 23u);
     EXPECT_EQ(cells[0], e.run);
     EXPECT_EQ(cells[1], std::to_string(e.volumes));
     const std::pair<std::size_t, double> measures[] = {
@@ -526,7 +529,7 @@ TEST_F(ScrubbingTask, StudyQualityTable) {
     EXPECT_EQ(cells[13], e.over);
     // No non-steady volumes, no voxel data read.
     EXPECT_EQ(cells[14], "0");
-    for (std::size_t c = 16; c < 22; ++c) EXPECT_EQ(cells[c], "n/a") << c;
+    for (std::size_t c = 16; c < 23; ++c) EXPECT_EQ(cells[c], "n/a") << c;
   }
 
   // Without the spike model the spikes are found silently, for the table.

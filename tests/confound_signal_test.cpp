@@ -196,12 +196,13 @@ TEST_F(SignalTask, FmriprepsRuleDvarsQcColumnsAndTheConfoundsTable) {
 
   const std::vector<std::string> qc =
       split(split(readFile(dir.file("study_qc.tsv")), '\n')[1], '\t');
-  ASSERT_EQ(qc.size(), 22u);
+  ASSERT_EQ(qc.size(), 23u);
   EXPECT_EQ(qc[7], "4");          // flagged
   EXPECT_EQ(qc[14], "0");         // dummy
   EXPECT_NE(qc[16], "n/a");       // mean_dvars
   EXPECT_EQ(qc[20], "8.000000");  // 10 remaining x 0.8 s
-  EXPECT_EQ(qc[21], fmr + "\r");
+  EXPECT_EQ(qc[21], fmr);
+  EXPECT_EQ(qc[22], "n/a\r");  // no motion filter
 
   const std::vector<std::string> table =
       split(readFile(dir.file("run1_3DMC_desc-confounds_timeseries.tsv")), '\n');

@@ -278,7 +278,10 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
           "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent",
           // the signal and censoring options
           "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
-          "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold"}));
+          "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
+                // the motion filter
+                "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order",
+                "create_filtered"}));
 
   const SdmDocument motion(sdm);  // the parameters as the task reads them
   SdmDocument detrended = motion;

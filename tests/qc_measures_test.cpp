@@ -246,6 +246,7 @@ TEST(QcMeasures, TableText) {
   a.fdDvarsCorrelation = -0.5;
   a.remainingSeconds = 1600.0;
   a.dataFile = "C:/data/run1.fmr";
+  a.meanFdUnfiltered = 0.25;
   RunQuality b;
   b.run = "run 2.sdm";
   b.volumes = 1;
@@ -258,12 +259,12 @@ TEST(QcMeasures, TableText) {
             "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
             "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\t"
             "mean_fd_kept\tmean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\t"
-            "remaining_seconds\tdata_file\r\n"
+            "remaining_seconds\tdata_file\tmean_fd_unfiltered\r\n"
             "C:/data/run1_3DMC.sdm\t1200\t0.100000\t2.500000\t0.123457\t1234.500000\t2\t400\t"
             "33.333333\t800\t1001\t0.000000\t3.000000\tyes\t3\t0.062500\t21.500000\t1.000000\t"
-            "3.250000\t-0.500000\t1600.000000\tC:/data/run1.fmr\r\n"
+            "3.250000\t-0.500000\t1600.000000\tC:/data/run1.fmr\t0.250000\r\n"
             "run 2.sdm\t1\t0.000000\t0.000000\t0.000000\t0.000000\t0\t0\t0.000000\t0\t1\t"
-            "0.000000\t0.000000\tno\t0\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\r\n");
+            "0.000000\t0.000000\tno\t0\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\r\n");
 
   b.run = "runs\tA.sdm";
   std::ostringstream refused;
