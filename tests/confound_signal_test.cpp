@@ -6,6 +6,7 @@
 // tests; here the expectations are worked out by hand from the files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -274,6 +275,104 @@ TEST_F(SignalTask, RefusalsBeforeAnythingIsWritten) {
   dark.set("fmr_threshold", 1000.0f);
   refused(dark,
           "FMR file " + fmr + ": no voxel of the first volume is above the threshold of 1000");
+}
+
+// A multiband run (TR 800 ms) breathing at 15 per minute in y: the notch
+// takes the breathing out of framewise displacement, so the FD rule keeps the
+// good volumes and flags the head's jump alone.
+TEST_F(SignalTask, MotionFilterTakesBreathingOutOfTheRun) {
+  constexpr int n = 120;
+  std::vector<MotionRow> breathing(n);
+  for (int t = 0; t < n; ++t) {
+    const double phase = 2.0 * 3.14159265358979 * 15.0 / 60.0 * 0.8 * t;
+    for (int p = 0; p < 6; ++p) {
+      double v = 0.002 * (p + 1) * t + (t >= 60 ? 1.0 : 0.0);
+      if (p == 1) v += 0.6 * std::sin(phase);
+      breathing[static_cast<std::size_t>(t)][static_cast<std::size_t>(p)] = static_cast<float>(v);
+    }
+  }
+  const std::string sdm = dir.file("mb_3DMC.sdm");
+  writeHostMotionSdm(sdm, breathing);
+  writeFile(dir.file("mb_3DMC_filtered.sdm"), "earlier");
+  const std::string fmr = writeRun("mb", n);
+  test::RecordingHost host = hostFor(sdm, fmr);
+  host.set("create_spikes", 1);
+  host.set("create_detrended", 1);
+  host.set("create_qc", 1);
+  host.set("plot_regular", 1);
+  host.set("spike_measure", 1);
+  host.set("fd_threshold", 0.5f);
+  host.set("motion_filter", 1);
+  host.set("band_stop_min", 12.0f);
+  host.set("band_stop_max", 18.0f);
+  host.set("motion_filter_order", 4);
+  createConfoundModels(host);
+  const std::vector<std::string> lines = log(host);
+  const std::string filterLine =
+      "Tessel>  Motion filter of <dir>/mb_3DMC.sdm: notch 12-18 breaths per minute at TR 800 ms; "
+      "mean framewise displacement ";
+  ASSERT_EQ(lines.at(0).rfind(filterLine, 0), 0u) << lines.at(0);
+  const std::vector<std::string> means = split(lines[0].substr(filterLine.size()), ' ');
+  EXPECT_GT(std::stod(means.at(0)), 0.5);  // before: the breathing
+  EXPECT_LT(std::stod(means.at(3)), 0.2);  // after
+  // Only the jump at 60 and the notch's ringing beside it; unfiltered, the
+  // breathing makes most volumes spikes.
+  std::vector<int> spikes;
+  for (const std::string& l : lines) {
+    const std::string at = "Found spike at position ";
+    if (l.find(at) != std::string::npos)
+      spikes.push_back(std::stoi(l.substr(l.find(at) + at.size())));
+  }
+  EXPECT_EQ(spikes, (std::vector<int>{57, 58, 60, 62, 63}));
+  test::RecordingHost unfiltered = hostFor(sdm, fmr);
+  unfiltered.set("create_spikes", 1);
+  unfiltered.set("spike_measure", 1);
+  unfiltered.set("fd_threshold", 0.5f);
+  createConfoundModels(unfiltered);
+  EXPECT_GT(unfiltered.logLines.size(), 60u);
+  EXPECT_EQ(lines.back().rfind("Tessel>  Saved the QC table", 0), 0u);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Tessel>  Removed the filtered motion file of an earlier run: "
+                      "<dir>/mb_3DMC_filtered.sdm"),
+            lines.end());
+  EXPECT_FALSE(fs::exists(dir.file("mb_3DMC_filtered.sdm")));
+  EXPECT_EQ(SdmDocument(dir.file("mb_3DMC_detr.sdm")).names[1],
+            "Translation Y [mm] filtered detrended");
+  ASSERT_EQ(host.plots.size(), 2u);
+  EXPECT_EQ(host.plots[1].titleSuffix, " filtered");
+  const std::vector<std::string> qc =
+      split(split(readFile(dir.file("mb_3DMC_qc.tsv")), '\n')[1], '\t');
+  EXPECT_NEAR(std::stod(qc[22]), std::stod(means[0]), 1e-5);  // mean_fd_unfiltered
+  EXPECT_NEAR(std::stod(qc[4]), std::stod(means[3]), 1e-5);
+
+  host.set("create_filtered", 1);
+  createConfoundModels(host);
+  const SdmDocument filtered(dir.file("mb_3DMC_filtered.sdm"));
+  EXPECT_EQ(filtered.names[0], "Translation X [mm] filtered");
+  EXPECT_LT(std::fabs(filtered.columns[1][30] - filtered.columns[1][31]), 0.05f);
+
+  // Refused before anything is written: no TR, a band that folds to nothing
+  // at TR 2000 ms, a study without an FMR.
+  FmrLayout noTr;
+  noTr.tr = 0;
+  noTr.volumes = n;
+  noTr.prefix = "mb";
+  writeFmrHeader(dir.file("notr.fmr"), noTr);
+  host.run.path = dir.file("notr.fmr");
+  fs::remove(dir.file("mb_3DMC_filtered.sdm"));
+  EXPECT_THROW_MSG(createConfoundModels(host), IOError,
+                   "FMR file " + dir.file("notr.fmr") +
+                       ": TR is missing; the motion filter needs the repetition time");
+  noTr.tr = 2000;
+  writeFmrHeader(dir.file("notr.fmr"), noTr);
+  EXPECT_THROW(createConfoundModels(host), std::invalid_argument);
+  writeMdm(dir.file("vtc.mdm"), {sdm}, {dir.file("mb.vtc")});
+  host.set("sdmfile", dir.file("vtc.mdm"));
+  EXPECT_THROW_MSG(createConfoundModels(host), IOError,
+                   "MDM file " + dir.file("vtc.mdm") + ": study 1's data file " +
+                       dir.file("mb.vtc") +
+                       " is not an FMR run; the motion filter needs the run's TR");
+  EXPECT_FALSE(fs::exists(dir.file("mb_3DMC_filtered.sdm")));
 }
 
 }  // namespace
