@@ -4,7 +4,10 @@
 //   sample_study DIR            writes into DIR (created if needed):
 //                                 run1.fmr, run1.stc, run1_3DMC.sdm,
 //                                 run2.fmr, run2.stc, run2_3DMC.sdm,
-//                                 study_3DMC.mdm (lists both runs)
+//                                 study_3DMC.mdm (lists both runs),
+//                                 mb1.fmr, mb1.stc, mb1_3DMC.sdm (a multiband
+//                                 run of TR 800 ms whose motion estimates
+//                                 breathe at 15 per minute)
 //   sample_study --map-max FILE prints the largest value of the last map in a
 //                               map file the host simulator saved (NIfTI-1)
 //
@@ -148,6 +151,20 @@ const MotionPlan kRun1Motion{
                 },
                 20262};
 
+// A fast multiband acquisition: breathing (15 per minute, 5 volumes at TR
+// 800 ms) moves the image along y by a quarter of a millimetre, which
+// framewise displacement takes for head motion.
+constexpr int kMultibandTrMs = 800;
+const MotionPlan kMultibandMotion{{0.15, -0.20, 0.25, 0.10, -0.10, 0.05},
+                                  {0.02, 0.25, 0.02, 0.02, 0.02, 0.02},
+                                  {70, 5, 55, 45, 80, 65},
+                                  0.008,
+                                  0.006,
+                                  {
+                                      {90, {0, 0.8, 0.4, 0.6, 0, 0}, true},  // a nod
+                                  },
+                                  30303};
+
 // ---------------------------------------------------------------------------
 // Intensities
 // ---------------------------------------------------------------------------
@@ -230,7 +247,8 @@ std::vector<std::int16_t> runImages(const std::vector<double>& pattern, std::uin
 // ---------------------------------------------------------------------------
 
 void writeRun(const std::filesystem::path& dir, const std::string& name, const MotionPlan& motion,
-              const std::vector<double>& pattern, std::uint32_t imageSeed) {
+              const std::vector<double>& pattern, std::uint32_t imageSeed,
+              int trMs = kRepetitionTimeMs) {
   tsl::FmrLayout run;
   run.prefix = name;
   run.volumes = kVolumes;
@@ -238,7 +256,7 @@ void writeRun(const std::filesystem::path& dir, const std::string& name, const M
   run.resolutionX = kDimX;
   run.resolutionY = kDimY;
   run.dataType = 1;
-  run.tr = kRepetitionTimeMs;
+  run.tr = trMs;
   run.inplaneResolutionX = kInplaneMm;
   run.inplaneResolutionY = kInplaneMm;
   run.sliceThickness = kSliceThicknessMm;
@@ -274,6 +292,7 @@ void writeStudy(const std::filesystem::path& requested) {
   const std::vector<double> pattern = headPattern();
   writeRun(dir, "run1", kRun1Motion, pattern, 7101);
   writeRun(dir, "run2", kRun2Motion, pattern, 7102);
+  writeRun(dir, "mb1", kMultibandMotion, pattern, 7103, kMultibandTrMs);
   tsl::writeMdm((dir / "study_3DMC.mdm").string(),
                 {(dir / "run1_3DMC.sdm").string(), (dir / "run2_3DMC.sdm").string()},
                 {(dir / "run1.fmr").string(), (dir / "run2.fmr").string()});
