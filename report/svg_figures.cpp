@@ -130,14 +130,17 @@ void writeLine(std::ostream& out, const TraceLine& line, const std::string& cssC
   out << '\n';
 }
 
-// The class of curve i's colour: prefix "l" for the curve, "k" for its
-// legend key.
-std::string colourClass(const char* prefix, const TraceLine& line, std::size_t i) {
+// The class of the colour of curve i of trace: prefix "l" for the curve,
+// "k" for its legend key. The curves that are not faint take the colours in
+// turn, so a faint companion does not shift them.
+std::string colourClass(const char* prefix, const Trace& trace, std::size_t i) {
   std::string name = prefix;
-  if (line.faint) {
+  if (trace.lines[i].faint) {
     name += 'f';
   } else {
-    name += std::to_string(i % kLineColours);
+    const auto before = std::count_if(trace.lines.begin(), trace.lines.begin() + i,
+                                      [](const TraceLine& line) { return !line.faint; });
+    name += std::to_string(static_cast<std::size_t>(before) % kLineColours);
   }
   return name;
 }
@@ -148,7 +151,7 @@ void writeTracePanel(std::ostream& out, const Trace& trace, double top, std::siz
       << "\">" << escapeHtml(trace.title);
   for (std::size_t i = 0; i < trace.lines.size(); ++i) {
     const TraceLine& line = trace.lines[i];
-    out << "<tspan class=\"" << colourClass("k", line, i)
+    out << "<tspan class=\"" << colourClass("k", trace, i)
         << "\" dx=\"14\">&#9632;</tspan><tspan dx=\"3\">" << escapeHtml(line.name) << "</tspan>";
   }
   out << "</text>\n";
@@ -176,7 +179,7 @@ void writeTracePanel(std::ostream& out, const Trace& trace, double top, std::siz
   for (const bool faint : {true, false}) {
     for (std::size_t i = 0; i < trace.lines.size(); ++i) {
       if (trace.lines[i].faint != faint) continue;
-      writeLine(out, trace.lines[i], colourClass("l", trace.lines[i], i), scale, volumes);
+      writeLine(out, trace.lines[i], colourClass("l", trace, i), scale, volumes);
     }
   }
 }
@@ -215,26 +218,51 @@ void writeFlagShading(std::ostream& out, const RunSection& run, double top, doub
   out << '\n';
 }
 
-// A row of ticks and labels at multiples of step (in the unit of values),
-// volumesPerUnit volumes apart per unit, as far as the last volume.
-void writeTimeTicks(std::ostream& out, double top, double bottomOfPlots, double step,
-                    double volumesPerUnit, std::size_t volumes, const char* unitLabel,
-                    bool gridLines) {
-  const double lastVolume = static_cast<double>(volumes - 1);
-  for (long k = 0;; ++k) {
-    const double value = static_cast<double>(k) * step;
-    const double volume = value * volumesPerUnit;
-    if (volume > lastVolume + 1e-9) break;
-    const double x = xOfVolume(volume, volumes);
-    if (gridLines) {
-      out << "<line class=\"grid\" x1=\"" << c(x) << "\" x2=\"" << c(x) << "\" y1=\""
-          << c(kLegendHeight) << "\" y2=\"" << c(bottomOfPlots + kTickLength) << "\"/>";
+// A time axis: labels at the multiples of step, in a unit of which
+// volumesPerUnit volumes make one.
+struct TimeAxis {
+  double step = 1.0;
+  double volumesPerUnit = 1.0;
+  const char* unit = "";
+
+  // The values labelled, as far as the last volume.
+  std::vector<double> ticks(std::size_t volumes) const {
+    std::vector<double> values;
+    // Tolerates the rounding of a step that is no whole number of volumes.
+    const double last = static_cast<double>(volumes - 1) + 1e-9;
+    for (long k = 0; static_cast<double>(k) * step * volumesPerUnit <= last; ++k) {
+      values.push_back(static_cast<double>(k) * step);
     }
-    out << "<text class=\"tick-x\" x=\"" << c(x) << "\" y=\"" << c(top + kTextDrop) << "\">"
+    return values;
+  }
+};
+
+// Light vertical lines at axis's ticks from top to bottom.
+void writeTimeGrid(std::ostream& out, const TimeAxis& axis, std::size_t volumes, double top,
+                   double bottom) {
+  for (const double value : axis.ticks(volumes)) {
+    const std::string x = c(xOfVolume(value * axis.volumesPerUnit, volumes));
+    out << "<line class=\"grid\" x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << c(top)
+        << "\" y2=\"" << c(bottom) << "\"/>";
+  }
+  out << '\n';
+}
+
+// One row of labels of axis, its top at top; with marks, a tick mark above
+// each label.
+void writeTimeLabels(std::ostream& out, const TimeAxis& axis, std::size_t volumes, double top,
+                     bool marks) {
+  for (const double value : axis.ticks(volumes)) {
+    const std::string x = c(xOfVolume(value * axis.volumesPerUnit, volumes));
+    if (marks) {
+      out << "<line class=\"axis\" x1=\"" << x << "\" x2=\"" << x << "\" y1=\""
+          << c(top - kTickLength) << "\" y2=\"" << c(top) << "\"/>";
+    }
+    out << "<text class=\"tick-x\" x=\"" << x << "\" y=\"" << c(top + kTextDrop) << "\">"
         << numberText(value) << "</text>";
   }
   out << "<text class=\"axis-label\" x=\"" << c(kPlotLeft - kLabelGap) << "\" y=\""
-      << c(top + kTextDrop) << "\">" << unitLabel << "</text>\n";
+      << c(top + kTextDrop) << "\">" << axis.unit << "</text>\n";
 }
 
 // name, or its end after an ellipsis when it is long; never cut inside a
@@ -255,12 +283,18 @@ std::string shortLabel(const std::string& name) {
 void writeRunFigure(std::ostream& out, const RunSection& run) {
   const double tracesTop = kLegendHeight;
   const double tracesBottom = tracesTop + tracesHeight(run);
-  double bottomOfPlots = tracesBottom;
+  // Where the panels' frames start and end.
+  const double framesTop = tracesTop + kTitleHeight;
+  const double framesBottom = tracesBottom - kPanelGap;
+  double bottomOfPlots = framesBottom;
   const double carpetTop = tracesBottom + kCaptionHeight;
   if (run.carpet) bottomOfPlots = carpetTop + kCarpetHeight;
   const bool seconds = run.repetitionTimeSeconds > 0.0;
-  const double axisTop = bottomOfPlots + kLabelGap;
+  const double axisTop = bottomOfPlots + kTickLength;
   const double height = axisTop + kAxisRowHeight * (seconds ? 2.0 : 1.0) + kLabelGap;
+  const double volumes = static_cast<double>(run.volumes);
+  // Volumes are whole: no tick between two of them.
+  const TimeAxis volumeAxis{std::max(1.0, niceStep(volumes, kTargetTimeTicks)), 1.0, "volume"};
 
   out << "<svg class=\"run-figure\" viewBox=\"0 0 " << c(kFigureWidth) << ' ' << c(height)
       << "\" role=\"img\" aria-label=\"Traces";
@@ -269,8 +303,8 @@ void writeRunFigure(std::ostream& out, const RunSection& run) {
   writeFlagLegend(out, run);
   out << "<g class=\"traces\">\n";
   if (!run.traces.empty()) {
-    writeFlagShading(out, run, tracesTop + kTitleHeight,
-                     tracesHeight(run) - kTitleHeight - kPanelGap);
+    writeFlagShading(out, run, framesTop, framesBottom - framesTop);
+    writeTimeGrid(out, volumeAxis, run.volumes, framesTop, framesBottom);
   }
   double top = tracesTop;
   for (const Trace& trace : run.traces) {
@@ -289,15 +323,11 @@ void writeRunFigure(std::ostream& out, const RunSection& run) {
         << "\"/>\n";
   }
 
-  const double volumes = static_cast<double>(run.volumes);
-  // Volumes are whole: no tick between two of them.
-  writeTimeTicks(out, axisTop, bottomOfPlots, std::max(1.0, niceStep(volumes, kTargetTimeTicks)),
-                 1.0, run.volumes, "volume", true);
+  writeTimeLabels(out, volumeAxis, run.volumes, axisTop, true);
   if (seconds) {
-    const double duration = volumes * run.repetitionTimeSeconds;
-    writeTimeTicks(out, axisTop + kAxisRowHeight, bottomOfPlots,
-                   niceStep(duration, kTargetTimeTicks), 1.0 / run.repetitionTimeSeconds,
-                   run.volumes, "s", false);
+    const TimeAxis secondsAxis{niceStep(volumes * run.repetitionTimeSeconds, kTargetTimeTicks),
+                               1.0 / run.repetitionTimeSeconds, "s"};
+    writeTimeLabels(out, secondsAxis, run.volumes, axisTop + kAxisRowHeight, false);
   }
   out << "</svg>\n";
 }
