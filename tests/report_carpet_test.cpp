@@ -87,11 +87,13 @@ TEST(CarpetPlot, RowsAreMeansOfZScoresOverGroupsOfVoxels) {
   // Row 0: (r/2 + r/2 - r/2) / 3 = r / 6. At volume 3 the z-scores are 2.5,
   // 2.5 and -2.5: their mean 5/6 gives 181, where a mean of the clamped grey
   // levels (255, 255, 0) would give 170.
-  EXPECT_EQ(row(image, 0), (std::vector<std::uint8_t>{106, 117, 128, 181, 128, 128, 117, 128, 117}));
+  EXPECT_EQ(row(image, 0),
+            (std::vector<std::uint8_t>{106, 117, 128, 181, 128, 128, 117, 128, 117}));
   EXPECT_EQ(row(image, 1), std::vector<std::uint8_t>(9, 128));
   EXPECT_EQ(row(image, 332), std::vector<std::uint8_t>(9, 128));
   // The last row, voxels 999 and 1000 (flat): (r/2 + 0) / 2 = r / 4.
-  EXPECT_EQ(row(image, 333), (std::vector<std::uint8_t>{96, 112, 128, 207, 128, 128, 112, 128, 112}));
+  EXPECT_EQ(row(image, 333),
+            (std::vector<std::uint8_t>{96, 112, 128, 207, 128, 128, 112, 128, 112}));
 }
 
 TEST(CarpetPlot, RunsOfOneAndTwoVolumesAreMidGrey) {

@@ -22,7 +22,8 @@ struct Chunk {
 
 std::uint32_t bigEndianAt(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  for (std::size_t i = 0; i < 4; ++i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
   return value;
 }
 
@@ -32,8 +33,8 @@ std::vector<Chunk> chunksOf(const std::string& png) {
   std::size_t at = 8;
   while (at + 12 <= png.size()) {
     const std::uint32_t length = bigEndianAt(png, at);
-    chunks.push_back({png.substr(at + 4, 4), png.substr(at + 8, length),
-                      bigEndianAt(png, at + 8 + length)});
+    chunks.push_back(
+        {png.substr(at + 4, 4), png.substr(at + 8, length), bigEndianAt(png, at + 8 + length)});
     at += 12 + length;
   }
   EXPECT_EQ(at, png.size()) << "bytes after the last whole chunk";
@@ -43,17 +44,18 @@ std::vector<Chunk> chunksOf(const std::string& png) {
 std::string inflated(const std::string& stream, std::size_t size) {
   std::string out(size + 1, '\0');
   uLongf length = static_cast<uLongf>(out.size());
-  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
-                       reinterpret_cast<const Bytef*>(stream.data()),
-                       static_cast<uLong>(stream.size())),
-            Z_OK);
+  EXPECT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                 reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size())),
+      Z_OK);
   out.resize(length);
   return out;
 }
 
 TEST(PngImage, ChunksHeaderCrcsAndRowsOfAnOddSizedImage) {
   GreyImage image{5, 3, {}};
-  for (std::uint8_t i = 0; i < 15; ++i) image.pixels.push_back(static_cast<std::uint8_t>(i * 17 + 3));
+  for (std::uint8_t i = 0; i < 15; ++i)
+    image.pixels.push_back(static_cast<std::uint8_t>(i * 17 + 3));
   const std::string png = encodePng(image);
 
   EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
@@ -110,10 +112,10 @@ TEST(PngImage, RefusesEmptyAndMismatchedImages) {
                    "PNG image: 4 x 0 pixels; width and height must be 1 to 2147483647");
   EXPECT_THROW_MSG(encodePng(GreyImage{2147483648u, 1, {}}), std::invalid_argument,
                    "PNG image: 2147483648 x 1 pixels; width and height must be 1 to 2147483647");
-  EXPECT_THROW_MSG(encodePng(GreyImage{4, 3, std::vector<std::uint8_t>(11)}),
-                   std::invalid_argument, "PNG image: 11 pixels given for 4 x 3");
-  EXPECT_THROW_MSG(encodePng(GreyImage{4, 3, std::vector<std::uint8_t>(16)}),
-                   std::invalid_argument, "PNG image: 16 pixels given for 4 x 3");
+  EXPECT_THROW_MSG(encodePng(GreyImage{4, 3, std::vector<std::uint8_t>(11)}), std::invalid_argument,
+                   "PNG image: 11 pixels given for 4 x 3");
+  EXPECT_THROW_MSG(encodePng(GreyImage{4, 3, std::vector<std::uint8_t>(16)}), std::invalid_argument,
+                   "PNG image: 16 pixels given for 4 x 3");
 }
 
 TEST(PngImage, Base64AndDataUrl) {
