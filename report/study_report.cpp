@@ -23,7 +23,7 @@ h3{font-size:1em;margin:.8em 0 .2em}
 nav ol{columns:3;font-size:.9em}
 table{border-collapse:collapse;font-size:.85em}
 th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}
-td{overflow-wrap:anywhere}
+td.long{overflow-wrap:anywhere}
 thead th{background:#f3f3f3}
 tr.over td{background:#fde0dc}
 .mark{color:#b00;font-weight:bold}
@@ -65,6 +65,8 @@ svg,tr,li{break-inside:avoid}
 .table-box{overflow:visible}
 }
 )css";
+
+constexpr std::size_t kLongCell = 24;
 
 struct Paper {
   const char* citation;
@@ -121,6 +123,12 @@ void checkReport(const StudyReport& report) {
   }
 }
 
+// A table cell of text; a long one (a path) may break anywhere, so that
+// the table fits the page, but numbers never do.
+std::string cellOf(const std::string& text) {
+  return (text.size() > kLongCell ? "<td class=\"long\">" : "<td>") + escapeHtml(text) + "</td>";
+}
+
 void writeQcTable(std::ostream& out, const StudyReport& report) {
   out << "<div class=\"table-box\"><table class=\"qc\">\n<thead><tr><th>run</th>";
   for (const std::string& column : report.qcColumns) out << "<th>" << escapeHtml(column) << "</th>";
@@ -132,7 +140,7 @@ void writeQcTable(std::ostream& out, const StudyReport& report) {
         << i + 1 << "</a>";
     if (over) out << " <span class=\"mark\">over limit</span>";
     out << "</td>";
-    for (const std::string& cell : run.qcCells) out << "<td>" << escapeHtml(cell) << "</td>";
+    for (const std::string& cell : run.qcCells) out << cellOf(cell);
     out << "</tr>\n";
   }
   out << "</tbody></table></div>\n";
@@ -173,8 +181,8 @@ void writeRunSection(std::ostream& out, const StudyReport& report, std::size_t i
     out << "</caption>\n";
   }
   for (std::size_t k = 0; k < report.qcColumns.size(); ++k) {
-    out << "<tr><th>" << escapeHtml(report.qcColumns[k]) << "</th><td>"
-        << escapeHtml(run.qcCells[k]) << "</td></tr>\n";
+    out << "<tr><th>" << escapeHtml(report.qcColumns[k]) << "</th>" << cellOf(run.qcCells[k])
+        << "</tr>\n";
   }
   out << "</table>\n<h3>Files written</h3>\n<ul class=\"files\">\n";
   for (const std::string& file : run.filesWritten) {
@@ -197,7 +205,7 @@ void writeProvenance(std::ostream& out, const StudyReport& report) {
          "class=\"inputs\">\n<thead><tr><th>file</th>"
          "<th>bytes</th></tr></thead>\n<tbody>\n";
   for (const InputFile& input : report.inputs) {
-    out << "<tr><td>" << escapeHtml(input.path) << "</td><td>" << input.bytes << "</td></tr>\n";
+    out << "<tr>" << cellOf(input.path) << "<td>" << input.bytes << "</td></tr>\n";
   }
   out << "</tbody></table>\n</section>\n";
 }

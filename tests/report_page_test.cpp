@@ -108,7 +108,7 @@ TEST(StudyReportPage, StudyTableAndChartsOfATwoRunStudy) {
                       "<th>flagged_percent</th><th>over_limits</th></tr></thead>"),
             std::string::npos);
   EXPECT_NE(page.find("<tr class=\"over\"><td><a href=\"#run-1\">1</a> <span class=\"mark\">over "
-                      "limit</span></td><td>C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm"
+                      "limit</span></td><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm"
                       "</td><td>10</td><td>0.200000</td><td>60.000000</td><td>yes</td></tr>"),
             std::string::npos);
   EXPECT_NE(page.find("<tr class=\"over\"><td><a href=\"#run-2\">2</a> <span class=\"mark\">over "
@@ -225,7 +225,7 @@ TEST(StudyReportPage, ProvenanceListsToolParametersAndInputsInOrder) {
                             "</tr>\n</tbody>"),
             std::string::npos);
   EXPECT_NE(provenance.find("<tbody>\n<tr><td>C:\\study\\study.mdm</td><td>120</td></tr>\n"
-                            "<tr><td>C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm</td>"
+                            "<tr><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm</td>"
                             "<td>98765</td></tr>\n<tr><td>/data/run2_3DMC.sdm</td><td>4321</td>"
                             "</tr>\n</tbody>"),
             std::string::npos);
