@@ -3,14 +3,9 @@ tessel_add_test(report_png_test SOURCES report_png_test.cpp LIBS tessel_report)
 tessel_add_test(report_carpet_test SOURCES report_carpet_test.cpp LIBS tessel_report)
 tessel_add_test(report_page_test SOURCES report_page_test.cpp LIBS tessel_report)
 
-# A synthetic study's report, for the browser test and for measuring the
-# page (report_sample_page OUT.html [RUNS [VOLUMES]]).
-add_executable(report_sample_page report_sample_page.cpp)
-tessel_target_options(report_sample_page)
-target_link_libraries(report_sample_page PRIVATE tessel_report)
-
-# The page in headless Chromium (Linux builds: node and the browser are not
-# part of the Windows test run under wine).
+# The page of a synthetic study (examples/report_sample_page) in headless
+# Chromium. Linux builds only: node and the browser are not part of the
+# Windows test run under wine.
 if(NOT WIN32)
   find_program(TESSEL_NODE node)
   find_program(TESSEL_CHROMIUM NAMES chromium chromium-browser)
@@ -22,7 +17,8 @@ if(NOT WIN32)
   else()
     # Fail loudly instead of dropping the test on a machine without them.
     add_test(NAME report_page_in_chromium
-             COMMAND ${CMAKE_COMMAND} -E echo "node or chromium not found: the report page test needs both")
+             COMMAND ${CMAKE_COMMAND} -E echo
+                     "node or chromium not found: the report page test needs both")
     set_tests_properties(report_page_in_chromium PROPERTIES WILL_FAIL ON)
   endif()
 endif()

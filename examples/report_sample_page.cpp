@@ -2,9 +2,10 @@
 // measuring the page's size and the time to write it:
 //   report_sample_page OUT.html [RUNS [VOLUMES]]
 // Run r has VOLUMES volumes, 17 more when r is odd (default 2 runs, 157
-// volumes), and a carpet of 5000 + 1234 (r mod 2) voxels whose signal drifts, breathes in a fifth
-// of the voxels and drops across all of them at the spikes; its motion drifts and jumps at the
-// spikes. Prints the page's size and the times taken.
+// volumes), and a carpet of 5000 + 1234 (r mod 2) voxels whose signal
+// drifts, breathes in a fifth of the voxels and drops across all of them at
+// the spikes; its motion drifts and jumps at the spikes. Prints the page's
+// size and the times taken.
 #include <algorithm>
 #include <array>
 #include <chrono>
