@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <vector>
 
 #include "report/html_text.h"
 
@@ -29,8 +30,13 @@ constexpr double kLabelGap = 4.0;
 constexpr double kTextDrop = 12.0;  // from the top of a text row to its baseline
 constexpr double kTargetTimeTicks = 8.0;
 constexpr double kTargetValueTicks = 3.0;
-// The values of a panel whose curves are flat span this much around them.
+// The values of a panel whose curves are flat span this much around them,
+// or this share of their magnitude when that is more.
 constexpr double kFlatHalfRange = 1.0;
+constexpr double kFlatRelativeRange = 0.01;
+// More labels than a scale ever needs; a bound for values so large that a
+// step no longer changes them.
+constexpr int kMaxTicks = 20;
 
 // The bar chart.
 constexpr double kChartWidth = 480.0;
@@ -69,6 +75,19 @@ double niceStep(double span, double target) {
   return 10.0 * power;
 }
 
+// The multiples of step from low (one of them) as far as high. As whole
+// multiples they are exact where a sum of steps is not: 0 is 0, not 1e-17.
+std::vector<double> ticksOf(double low, double high, double step) {
+  std::vector<double> ticks;
+  const double first = std::round(low / step);
+  for (int i = 0; i <= kMaxTicks; ++i) {
+    const double value = (first + i) * step;
+    if (value > high + step / 2) break;
+    ticks.push_back(value);
+  }
+  return ticks;
+}
+
 // The vertical scale of one panel: the values from low to high fill it.
 struct ValueScale {
   double low = 0.0;
@@ -96,8 +115,9 @@ ValueScale scaleOf(const Trace& trace, double top) {
     high = 0.0;
   }
   if (high - low <= std::numeric_limits<double>::epsilon() * std::max(1.0, std::fabs(high))) {
-    low -= kFlatHalfRange;
-    high += kFlatHalfRange;
+    const double half = std::max(kFlatHalfRange, kFlatRelativeRange * std::fabs(high));
+    low -= half;
+    high += half;
   }
   ValueScale scale;
   scale.step = niceStep(high - low, kTargetValueTicks);
@@ -160,10 +180,7 @@ void writeTracePanel(std::ostream& out, const Trace& trace, double top, std::siz
   const ValueScale scale = scaleOf(trace, panelTop);
   out << "<rect class=\"frame\" x=\"" << c(kPlotLeft) << "\" y=\"" << c(panelTop) << "\" width=\""
       << c(kPlotWidth) << "\" height=\"" << c(kPanelHeight) << "\"/>\n";
-  const long first = std::lround(scale.low / scale.step);
-  const long last = std::lround(scale.high / scale.step);
-  for (long k = first; k <= last; ++k) {
-    const double value = static_cast<double>(k) * scale.step;
+  for (const double value : ticksOf(scale.low, scale.high, scale.step)) {
     out << "<text class=\"tick-y\" x=\"" << c(kPlotLeft - kLabelGap) << "\" y=\""
         << c(scale.y(value) + kLabelGap) << "\">" << numberText(value) << "</text>";
   }
@@ -365,9 +382,7 @@ void writeBarChart(std::ostream& out, const std::string& title, const std::strin
   }
   out << "<line class=\"axis\" x1=\"" << c(kChartBarLeft) << "\" x2=\"" << c(kChartBarRight)
       << "\" y1=\"" << c(barsBottom) << "\" y2=\"" << c(barsBottom) << "\"/>";
-  const long ticks = std::lround(end / step);
-  for (long k = 0; k <= ticks; ++k) {
-    const double value = static_cast<double>(k) * step;
+  for (const double value : ticksOf(0.0, end, step)) {
     out << "<text class=\"tick-x\" x=\"" << c(x(value)) << "\" y=\""
         << c(barsBottom + kTextDrop + kLabelGap) << "\">" << numberText(value) << "</text>";
   }

@@ -107,10 +107,12 @@ TEST(StudyReportPage, StudyTableAndChartsOfATwoRunStudy) {
   EXPECT_NE(page.find("<thead><tr><th>run</th><th>run</th><th>volumes</th><th>mean_fd</th>"
                       "<th>flagged_percent</th><th>over_limits</th></tr></thead>"),
             std::string::npos);
-  EXPECT_NE(page.find("<tr class=\"over\"><td><a href=\"#run-1\">1</a> <span class=\"mark\">over "
-                      "limit</span></td><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm"
-                      "</td><td>10</td><td>0.200000</td><td>60.000000</td><td>yes</td></tr>"),
-            std::string::npos);
+  EXPECT_NE(
+      page.find(
+          "<tr class=\"over\"><td><a href=\"#run-1\">1</a> <span class=\"mark\">over "
+          "limit</span></td><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm"
+          "</td><td>10</td><td>0.200000</td><td>60.000000</td><td>yes</td></tr>"),
+      std::string::npos);
   EXPECT_NE(page.find("<tr class=\"over\"><td><a href=\"#run-2\">2</a> <span class=\"mark\">over "
                       "limit</span></td><td>/data/run2_3DMC.sdm</td><td>7</td>"),
             std::string::npos);
@@ -215,6 +217,20 @@ TEST(StudyReportPage, TracesThresholdCarpetAndTimeAxes) {
   EXPECT_NE(page.find("<h2>Run 2: run2_3DMC.sdm</h2>"), std::string::npos);
 }
 
+TEST(StudyReportPage, ExtremeValuesGiveAFiniteDrawing) {
+  StudyReport report = twoRunStudy();
+  // Flat at a magnitude where adding 1 changes nothing, and a range far
+  // below the values' precision in units of a step.
+  report.runs[1].traces = {
+      {"flat", {{"a", std::vector<double>(7, 1e20)}}, std::nullopt},
+      {"narrow", {{"b", {1e6, 1e6 + 1e-9, 1e6, 1e6, 1e6, 1e6, 1e6}}}, std::nullopt},
+      {"empty", {{"c", std::vector<double>(7, std::nan(""))}}, 1e300}};
+  const std::string two = between(pageOf(report), "id=\"run-2\"", "</section>");
+  EXPECT_EQ(countOf(two, "nan"), 0u);
+  EXPECT_EQ(countOf(two, "inf"), 0u);
+  EXPECT_LT(countOf(two, "class=\"tick-y\""), 3u * 21u);
+}
+
 TEST(StudyReportPage, ProvenanceListsToolParametersAndInputsInOrder) {
   const std::string page = pageOf(twoRunStudy());
   const std::string provenance = between(page, "<section id=\"provenance\">", "</section>");
@@ -224,10 +240,11 @@ TEST(StudyReportPage, ProvenanceListsToolParametersAndInputsInOrder) {
                             "<tr><td>label</td><td>say &quot;hi&quot; &amp; &#39;bye&#39;</td>"
                             "</tr>\n</tbody>"),
             std::string::npos);
-  EXPECT_NE(provenance.find("<tbody>\n<tr><td>C:\\study\\study.mdm</td><td>120</td></tr>\n"
-                            "<tr><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm</td>"
-                            "<td>98765</td></tr>\n<tr><td>/data/run2_3DMC.sdm</td><td>4321</td>"
-                            "</tr>\n</tbody>"),
+  EXPECT_NE(provenance.find(
+                "<tbody>\n<tr><td>C:\\study\\study.mdm</td><td>120</td></tr>\n"
+                "<tr><td class=\"long\">C:\\study\\sub-01 &amp; &lt;pilot&gt;\\run1_3DMC.sdm</td>"
+                "<td>98765</td></tr>\n<tr><td>/data/run2_3DMC.sdm</td><td>4321</td>"
+                "</tr>\n</tbody>"),
             std::string::npos);
 }
 
