@@ -30,13 +30,14 @@ endforeach()
 # What each layered folder may include besides itself. Every allowed include
 # points further down this list, so folders including each other in a circle
 # need an include that is not allowed.
-set(layers designmatrix motion fmr confound signal tasks plugin)
+set(layers designmatrix motion fmr confound signal report tasks plugin)
 set(may_use_designmatrix "")
 set(may_use_motion designmatrix)
 set(may_use_fmr motion designmatrix)
 set(may_use_confound designmatrix)
 set(may_use_signal designmatrix motion fmr)
-set(may_use_tasks designmatrix motion fmr confound signal)
+set(may_use_report designmatrix)
+set(may_use_tasks designmatrix motion fmr confound signal report)
 set(may_use_plugin ${folders})
 list(REMOVE_ITEM may_use_plugin hostsim tests)
 

@@ -8,6 +8,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# zlib (libz-mingw-w64-dev) as its static libz.a, not the import library of
+# zlib1.dll: the plug-in must import nothing beyond KERNEL32 and msvcrt.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # ctest runs the Windows binaries through wine, in one prefix shared by every
 # Windows build of this work tree (a new prefix costs seconds and ~700 MB; it

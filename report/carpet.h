@@ -1,0 +1,78 @@
+// The carpet plot of a run (Power 2017): one image column per volume, one
+// row per group of masked voxels, grey for how far each voxel's signal lies
+// from its own trend at that volume. Head motion shows as a band across all
+// rows at once; a lone voxel's noise does not.
+//
+// It is built while the run's voxel data pass by, voxel after voxel, so that
+// the DVARS pass can feed it: memory is one accumulator per pixel and one
+// series of work space, nothing per voxel.
+//
+// Each voxel's series x (T values) becomes z-scores: x minus its mean and
+// its least-squares line over the volume index, divided by the standard
+// deviation of what is left (n - 1 divisor). A voxel whose deviation is 0
+// (constant, or a straight line) has z = 0 at every volume; so has every
+// voxel of a run of one volume. Deviations within kCarpetFlatTolerance of
+// the series' largest magnitude count as 0: what is left of a straight line
+// after rounding is no signal.
+//
+// Voxels come in mask order (slice, then row, then column). Image row r is
+// the mean of the z-scores of the voxels r g ... r g + g - 1, with g =
+// ceil(V / kCarpetMaxRows) (the last row's group may be smaller); the mean
+// is taken of z-scores, which the grey level then shows:
+// round((z + 2) / 4 x 255), clamped to 0 (z <= -2) ... 255 (z >= 2).
+#ifndef TESSEL_REPORT_CARPET_H
+#define TESSEL_REPORT_CARPET_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "report/png_image.h"
+
+namespace tsl {
+
+inline constexpr std::size_t kCarpetMaxRows = 500;
+// The z-scores shown black and white.
+inline constexpr double kCarpetZLimit = 2.0;
+inline constexpr double kCarpetFlatTolerance = 1e-12;
+
+// The grey level of z-score z, as above.
+std::uint8_t carpetGreyOf(double z);
+
+class CarpetPlot {
+ public:
+  // Throws std::invalid_argument when voxels or volumes is 0.
+  CarpetPlot(std::size_t voxels, std::size_t volumes);
+
+  std::size_t rows() const { return rows_; }
+  std::size_t voxelsPerRow() const { return groupSize_; }
+  std::size_t voxelsAdded() const { return added_; }
+
+  // Adds the next voxel's series, one value per volume, in double precision.
+  // Throws std::invalid_argument, adding nothing, when series does not hold
+  // one value per volume, when a value is not a finite number, or when every
+  // voxel was added already.
+  void addVoxel(std::span<const double> series);
+  void addVoxel(std::span<const float> series);
+
+  // The image: one column per volume, rows() rows. Throws std::logic_error
+  // when fewer voxels than announced were added.
+  GreyImage image() const;
+
+ private:
+  template <typename Value>
+  void add(std::span<const Value> series);
+
+  std::size_t voxels_;
+  std::size_t volumes_;
+  std::size_t groupSize_;
+  std::size_t rows_;
+  std::size_t added_ = 0;
+  std::vector<double> sums_;       // rows_ x volumes_ sums of z-scores
+  std::vector<double> residuals_;  // work space: one voxel's detrended series
+};
+
+}  // namespace tsl
+
+#endif

@@ -1,0 +1,137 @@
+#include "report/carpet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/support/test_helpers.h"
+
+namespace tsl::testing {
+namespace {
+
+// A residual of 9 volumes free of mean and line (it sums to 0, and so does
+// its product with the centred volume index -4 ... 4) whose standard
+// deviation is sqrt(32 / 8) = 2: its z-scores are r / 2.
+constexpr double kResidual[9] = {-2, -1, 0, 5, 0, 0, -1, 0, -1};
+
+// intercept + slope t + scale r(t); integers keep every step exact.
+std::vector<double> series(double intercept, double slope, double scale) {
+  std::vector<double> x;
+  for (int t = 0; t < 9; ++t) x.push_back(intercept + slope * t + scale * kResidual[t]);
+  return x;
+}
+
+std::vector<std::uint8_t> row(const GreyImage& image, std::size_t r) {
+  const auto first = image.pixels.begin() + static_cast<std::ptrdiff_t>(r * image.width);
+  return {first, first + static_cast<std::ptrdiff_t>(image.width)};
+}
+
+TEST(CarpetPlot, GreyLevelsOfZScores) {
+  EXPECT_EQ(carpetGreyOf(-2.0), 0);
+  EXPECT_EQ(carpetGreyOf(-7.0), 0);
+  EXPECT_EQ(carpetGreyOf(0.0), 128);  // 127.5, rounded away from 0
+  EXPECT_EQ(carpetGreyOf(1.9), 249);  // 248.625
+  EXPECT_EQ(carpetGreyOf(2.0), 255);
+  EXPECT_EQ(carpetGreyOf(30.0), 255);
+}
+
+TEST(CarpetPlot, OneVoxelPerRowDetrendedAndStandardised) {
+  CarpetPlot carpet(4, 9);
+  EXPECT_EQ(carpet.rows(), 4u);
+  EXPECT_EQ(carpet.voxelsPerRow(), 1u);
+  // z = r / 2: -1, -0.5, 0, 2.5 (clamped), ...
+  carpet.addVoxel(series(200, -7, 1));
+  // z = -r / 2, whatever the scale and line.
+  carpet.addVoxel(series(-50, 2, -3));
+  // A straight line whose steps do not add up exactly in binary: what is
+  // left after removing its line is rounding, no signal.
+  std::vector<double> line;
+  for (int t = 0; t < 9; ++t) line.push_back(0.1 + 0.3 * t);
+  carpet.addVoxel(line);
+  carpet.addVoxel(std::vector<float>(9, 1234.5f));
+  EXPECT_EQ(carpet.voxelsAdded(), 4u);
+
+  const GreyImage image = carpet.image();
+  ASSERT_EQ(image.width, 9u);
+  ASSERT_EQ(image.height, 4u);
+  EXPECT_EQ(row(image, 0), (std::vector<std::uint8_t>{64, 96, 128, 255, 128, 128, 96, 128, 96}));
+  EXPECT_EQ(row(image, 1), (std::vector<std::uint8_t>{191, 159, 128, 0, 128, 128, 159, 128, 159}));
+  EXPECT_EQ(row(image, 2), std::vector<std::uint8_t>(9, 128));
+  EXPECT_EQ(row(image, 3), std::vector<std::uint8_t>(9, 128));
+}
+
+TEST(CarpetPlot, RowsAreMeansOfZScoresOverGroupsOfVoxels) {
+  EXPECT_EQ(CarpetPlot(500, 3).rows(), 500u);
+  EXPECT_EQ(CarpetPlot(501, 3).voxelsPerRow(), 2u);
+  EXPECT_EQ(CarpetPlot(501, 3).rows(), 251u);
+  EXPECT_EQ(CarpetPlot(1000, 3).rows(), 500u);
+
+  // 1001 voxels: 3 per row, 334 rows, the last of 2 voxels.
+  CarpetPlot carpet(1001, 9);
+  ASSERT_EQ(carpet.voxelsPerRow(), 3u);
+  ASSERT_EQ(carpet.rows(), 334u);
+  for (std::size_t v = 0; v < 1001; ++v) {
+    if (v == 0 || v == 1 || v == 999) {
+      carpet.addVoxel(series(10.0 + static_cast<double>(v), 1, 1));
+    } else if (v == 2) {
+      carpet.addVoxel(series(-4, 0, -1));
+    } else {
+      carpet.addVoxel(std::vector<double>(9, static_cast<double>(v)));
+    }
+  }
+  const GreyImage image = carpet.image();
+  ASSERT_EQ(image.height, 334u);
+  // Row 0: (r/2 + r/2 - r/2) / 3 = r / 6. At volume 3 the z-scores are 2.5,
+  // 2.5 and -2.5: their mean 5/6 gives 181, where a mean of the clamped grey
+  // levels (255, 255, 0) would give 170.
+  EXPECT_EQ(row(image, 0),
+            (std::vector<std::uint8_t>{106, 117, 128, 181, 128, 128, 117, 128, 117}));
+  EXPECT_EQ(row(image, 1), std::vector<std::uint8_t>(9, 128));
+  EXPECT_EQ(row(image, 332), std::vector<std::uint8_t>(9, 128));
+  // The last row, voxels 999 and 1000 (flat): (r/2 + 0) / 2 = r / 4.
+  EXPECT_EQ(row(image, 333),
+            (std::vector<std::uint8_t>{96, 112, 128, 207, 128, 128, 112, 128, 112}));
+}
+
+TEST(CarpetPlot, RunsOfOneAndTwoVolumesAreMidGrey) {
+  CarpetPlot one(2, 1);
+  one.addVoxel(std::vector<double>{5.0});
+  one.addVoxel(std::vector<double>{-7.0});
+  EXPECT_EQ(one.image().pixels, std::vector<std::uint8_t>(2, 128));
+  CarpetPlot two(1, 2);
+  two.addVoxel(std::vector<double>{1.0, 3.0});
+  EXPECT_EQ(two.image().pixels, std::vector<std::uint8_t>(2, 128));
+}
+
+TEST(CarpetPlot, RefusesWhatItCannotShow) {
+  EXPECT_THROW_MSG(CarpetPlot(0, 5), std::invalid_argument,
+                   "Carpet plot: 0 voxels and 5 volumes; it needs at least one of each");
+  EXPECT_THROW_MSG(CarpetPlot(5, 0), std::invalid_argument,
+                   "Carpet plot: 5 voxels and 0 volumes; it needs at least one of each");
+
+  CarpetPlot carpet(2, 9);
+  EXPECT_THROW_MSG(carpet.addVoxel(std::vector<double>(8, 1.0)), std::invalid_argument,
+                   "Carpet plot: voxel 0 has 8 values, expected 9");
+  std::vector<float> bad(9, 2.0f);
+  bad[6] = std::nanf("");
+  EXPECT_THROW_MSG(carpet.addVoxel(bad), std::invalid_argument,
+                   "Carpet plot: voxel 0, volume 6 holds a value that is not a finite number");
+  std::vector<double> huge = series(0, 0, 1e300);
+  EXPECT_THROW_MSG(carpet.addVoxel(huge), std::invalid_argument,
+                   "Carpet plot: voxel 0 holds values too large to standardise");
+  EXPECT_EQ(carpet.voxelsAdded(), 0u);
+  // What was refused left nothing behind: the voxel below still shows alone.
+  carpet.addVoxel(series(200, -7, 1));
+  EXPECT_THROW_MSG(carpet.image(), std::logic_error, "Carpet plot: 1 of 2 voxels were added");
+  carpet.addVoxel(std::vector<double>(9, 0.0));
+  EXPECT_THROW_MSG(carpet.addVoxel(std::vector<double>(9, 0.0)), std::invalid_argument,
+                   "Carpet plot: all 2 voxels were added already");
+  EXPECT_EQ(row(carpet.image(), 0),
+            (std::vector<std::uint8_t>{64, 96, 128, 255, 128, 128, 96, 128, 96}));
+}
+
+}  // namespace
+}  // namespace tsl::testing
