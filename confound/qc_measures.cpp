@@ -21,11 +21,29 @@ constexpr std::size_t kAxisCount = 3;
 constexpr int kTableDecimals = 6;
 constexpr double kPercent = 100.0;
 constexpr const char* kEol = "\r\n";
-constexpr const char* kTableHeader =
-    "run\tvolumes\tmean_rms\tmax_rms\tmean_fd\tmax_fd\tspikes\tflagged\tflagged_percent\t"
-    "remaining\tlongest_clean\tmax_translation\tmax_rotation\tover_limits\tdummy\tmean_fd_kept\t"
-    "mean_dvars\tmean_std_dvars\tmax_std_dvars\tfd_dvars_correlation\tremaining_seconds\tdata_file\t"
-    "mean_fd_unfiltered";
+constexpr const char* kColumns[] = {"run",
+                                    "volumes",
+                                    "mean_rms",
+                                    "max_rms",
+                                    "mean_fd",
+                                    "max_fd",
+                                    "spikes",
+                                    "flagged",
+                                    "flagged_percent",
+                                    "remaining",
+                                    "longest_clean",
+                                    "max_translation",
+                                    "max_rotation",
+                                    "over_limits",
+                                    "dummy",
+                                    "mean_fd_kept",
+                                    "mean_dvars",
+                                    "mean_std_dvars",
+                                    "max_std_dvars",
+                                    "fd_dvars_correlation",
+                                    "remaining_seconds",
+                                    "data_file",
+                                    "mean_fd_unfiltered"};
 constexpr const char* kNotAvailable = "n/a";
 constexpr double kMillisecondsPerSecond = 1000.0;
 
@@ -210,6 +228,36 @@ RunQuality measureRunQuality(const std::string& run, const MotionColumns& motion
   return q;
 }
 
+std::vector<std::string> qualityTableColumns() {
+  return std::vector<std::string>(std::begin(kColumns), std::end(kColumns));
+}
+
+std::vector<std::string> qualityTableCells(const RunQuality& row) {
+  return {row.run,
+          countText(row.volumes),
+          fixedText(row.meanRms),
+          fixedText(row.maxRms),
+          fixedText(row.meanFd),
+          fixedText(row.maxFd),
+          countText(row.spikes),
+          countText(row.flagged),
+          fixedText(row.flaggedPercent),
+          countText(row.remaining),
+          countText(row.longestClean),
+          fixedText(row.maxTranslation),
+          fixedText(row.maxRotation),
+          row.overLimits() ? "yes" : "no",
+          countText(row.dummy),
+          optionalText(row.meanFdKept),
+          optionalText(row.meanDvars),
+          optionalText(row.meanStdDvars),
+          optionalText(row.maxStdDvars),
+          optionalText(row.fdDvarsCorrelation),
+          optionalText(row.remainingSeconds),
+          row.dataFile.empty() ? kNotAvailable : row.dataFile,
+          optionalText(row.meanFdUnfiltered)};
+}
+
 void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
   for (const RunQuality& row : rows) {
     if (row.run.find_first_of("\t\r\n") != std::string::npos) {
@@ -221,32 +269,12 @@ void writeQualityTable(std::ostream& out, const std::vector<RunQuality>& rows) {
                     ": its path holds a tab or a line break, which the QC table cannot hold");
     }
   }
-  out << kTableHeader << kEol;
+  const std::vector<std::string> columns = qualityTableColumns();
+  for (std::size_t c = 0; c < columns.size(); ++c) out << (c == 0 ? "" : "\t") << columns[c];
+  out << kEol;
   for (const RunQuality& row : rows) {
-    const std::string cells[] = {row.run,
-                                 countText(row.volumes),
-                                 fixedText(row.meanRms),
-                                 fixedText(row.maxRms),
-                                 fixedText(row.meanFd),
-                                 fixedText(row.maxFd),
-                                 countText(row.spikes),
-                                 countText(row.flagged),
-                                 fixedText(row.flaggedPercent),
-                                 countText(row.remaining),
-                                 countText(row.longestClean),
-                                 fixedText(row.maxTranslation),
-                                 fixedText(row.maxRotation),
-                                 row.overLimits() ? "yes" : "no",
-                                 countText(row.dummy),
-                                 optionalText(row.meanFdKept),
-                                 optionalText(row.meanDvars),
-                                 optionalText(row.meanStdDvars),
-                                 optionalText(row.maxStdDvars),
-                                 optionalText(row.fdDvarsCorrelation),
-                                 optionalText(row.remainingSeconds),
-                                 row.dataFile.empty() ? kNotAvailable : row.dataFile,
-                                 optionalText(row.meanFdUnfiltered)};
-    for (std::size_t c = 0; c < std::size(cells); ++c) out << (c == 0 ? "" : "\t") << cells[c];
+    const std::vector<std::string> cells = qualityTableCells(row);
+    for (std::size_t c = 0; c < cells.size(); ++c) out << (c == 0 ? "" : "\t") << cells[c];
     out << kEol;
   }
 }

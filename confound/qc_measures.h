@@ -109,6 +109,11 @@ RunQuality measureRunQuality(const std::string& run, const MotionColumns& motion
                              const QcLimits& limits, std::size_t nonSteady,
                              const SignalMeasures& signal);
 
+// The table's column names, in order, and one run's cells as the table
+// writes them.
+std::vector<std::string> qualityTableColumns();
+std::vector<std::string> qualityTableCells(const RunQuality& row);
+
 // The tab-separated table: the header row, then one row per run in the given
 // order; every line ends in CRLF. Measures in fixed point with six decimals,
 // counts as integers, over_limits as yes or no, n/a for a figure that does

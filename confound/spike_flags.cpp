@@ -83,6 +83,29 @@ FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t v
   return result;
 }
 
+std::vector<FlagReason> flagReasons(const FlaggedVolumes& flags,
+                                    const std::vector<std::size_t>& spikes,
+                                    const FlagOptions& options, std::size_t nonSteady) {
+  const std::size_t n = flags.flagged.size();
+  std::vector<FlagReason> reasons(n, FlagReason::none);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (flags.flagged[v]) reasons[v] = FlagReason::shortSegment;
+  }
+  for (const std::size_t k : spikes) {
+    if (k >= n) continue;
+    const std::size_t first = options.before >= k ? 0 : k - options.before;
+    const std::size_t last = options.after >= n - 1 - k ? n - 1 : k + options.after;
+    for (std::size_t v = first; v <= last; ++v) {
+      if (flags.flagged[v]) reasons[v] = FlagReason::neighbour;
+    }
+  }
+  for (const std::size_t k : spikes) {
+    if (k < n) reasons[k] = FlagReason::spike;
+  }
+  for (std::size_t v = 0; v < std::min(nonSteady, n); ++v) reasons[v] = FlagReason::nonSteady;
+  return reasons;
+}
+
 std::size_t longestUnflaggedStretch(const std::vector<bool>& flagged) {
   std::size_t longest = 0;
   std::size_t current = 0;

@@ -47,6 +47,17 @@ struct FlaggedVolumes {
 FlaggedVolumes flagVolumes(const std::vector<std::size_t>& spikes, std::size_t volumeCount,
                            const FlagOptions& options, std::size_t nonSteady = 0);
 
+// Why a volume is censored, for showing it: the first of these that applies.
+enum class FlagReason { none, nonSteady, spike, neighbour, shortSegment };
+
+// One reason per volume of flags (flagVolumes of spikes with options and
+// nonSteady): a non-steady-state volume, a spike, a volume within
+// options.before / options.after of a spike, or else a flagged volume of a
+// stretch too short to keep.
+std::vector<FlagReason> flagReasons(const FlaggedVolumes& flags,
+                                    const std::vector<std::size_t>& spikes,
+                                    const FlagOptions& options, std::size_t nonSteady);
+
 // The most consecutive false entries of flagged (flagged.size() when none is
 // true, 0 for an empty run).
 std::size_t longestUnflaggedStretch(const std::vector<bool>& flagged);

@@ -54,8 +54,10 @@ VoxelState decide(double spread, double lowerMedian, double upperMedian) {
 // adds those of the few that needed the exact median.
 class DvarsPasses {
  public:
-  DvarsPasses(StcSliceReader& reader, const std::string& fmrPath, float threshold)
+  DvarsPasses(StcSliceReader& reader, const std::string& fmrPath, float threshold,
+              MaskedSeriesVisitor* visitor = nullptr)
       : reader_(reader),
+        visitor_(visitor),
         fmrPath_(fmrPath),
         volumes_(reader.volumes()),
         imageValues_(reader.imageValues()),
@@ -72,6 +74,7 @@ class DvarsPasses {
       sliceStart_.push_back(static_cast<std::size_t>(
           std::lower_bound(mask_.begin(), mask_.end(), first) - mask_.begin()));
     }
+    if (visitor_ != nullptr) visitor_->begin(mask_.size(), volumes_);
     spread_.assign(mask_.size(), 0.0);
     factor_.assign(mask_.size(), 0.0);
     state_.assign(mask_.size(), VoxelState::pending);
@@ -118,6 +121,7 @@ class DvarsPasses {
       if (first) {
         for (std::size_t v = begin; v < end; ++v) kept_.push_back(v);
         forEachSeries(origin, [&](std::size_t v, const float* series) {
+          if (visitor_ != nullptr) visitor_->visit(series, volumes_);
           const VoxelSeriesTerms terms = analyser_.analyse(series, volumes_);
           spread_[v] = terms.spread;
           factor_[v] = terms.factor;
@@ -201,6 +205,7 @@ class DvarsPasses {
   }
 
   StcSliceReader& reader_;
+  MaskedSeriesVisitor* visitor_;
   const std::string fmrPath_;
   const std::size_t volumes_;
   const std::size_t imageValues_;
@@ -223,8 +228,13 @@ class DvarsPasses {
 }  // namespace
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold) {
+  return computeDvars(header, threshold, nullptr);
+}
+
+DvarsSeries computeDvars(const FmrFileHeader& header, float threshold,
+                         MaskedSeriesVisitor* visitor) {
   StcSliceReader reader(header);
-  return DvarsPasses(reader, header.path, threshold).run();
+  return DvarsPasses(reader, header.path, threshold, visitor).run();
 }
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold, std::string_view stcBytes) {

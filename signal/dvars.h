@@ -64,6 +64,23 @@ struct DvarsSeries {
 // quartiles to differ: fewer than 3 volumes).
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold);
 
+// Sees every masked voxel's whole series once, in mask order (slice, row,
+// column), during computeDvars's first pass: what else is made of the voxel
+// data (a carpet plot) costs no further read of the run.
+class MaskedSeriesVisitor {
+ public:
+  virtual ~MaskedSeriesVisitor() = default;
+  // Called once, before the first series: the mask's size and the volumes.
+  virtual void begin(std::size_t voxels, std::size_t volumes) = 0;
+  // series holds the voxel's value in every volume, in time order.
+  virtual void visit(const float* series, std::size_t volumes) = 0;
+};
+
+// computeDvars, showing each masked voxel's series to visitor (when not
+// null); throws what the visitor throws as well.
+DvarsSeries computeDvars(const FmrFileHeader& header, float threshold,
+                         MaskedSeriesVisitor* visitor);
+
 // computeDvars over the STC file's bytes in memory, named stcPathOf(header)
 // in messages.
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold, std::string_view stcBytes);

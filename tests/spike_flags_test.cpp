@@ -158,5 +158,19 @@ TEST(CensoringRules, EachRuleFindsItsSpikes) {
                    "The std DVARS series holds 0 values for a run of 8 volumes");
 }
 
+// Non-steady volumes first, then spikes, their neighbours, short stretches.
+TEST(SpikeFlags, ReasonsOfEachFlaggedVolume) {
+  const FlagOptions options{1, 2, 3};
+  const FlaggedVolumes f = flagVolumes({4, 9}, 16, options, 2);
+  // 3-6 and 8-11 around the spikes, 7 between them too short, 2 after the
+  // non-steady volumes too short, 12-15 kept.
+  using R = FlagReason;
+  const std::vector<R> expected = {R::nonSteady, R::nonSteady, R::shortSegment, R::neighbour,
+                                   R::spike,     R::neighbour, R::neighbour,    R::shortSegment,
+                                   R::neighbour, R::spike,     R::neighbour,    R::neighbour,
+                                   R::none,      R::none,      R::none,         R::none};
+  EXPECT_EQ(flagReasons(f, {4, 9}, options, 2), expected);
+}
+
 }  // namespace
 }  // namespace tsl::testing
