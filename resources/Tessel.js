@@ -271,7 +271,10 @@ var FORM = [
               "filter of half the order." },
       { id: "motion_filter_order_problem", kind: "label", text: "" },
       { id: "create_filtered", kind: "switch", defaultValue: false,
-        label: "Filtered motion parameters as a motion file (_filtered)" }
+        label: "Filtered motion parameters as a motion file (_filtered)" },
+      { id: "create_report", kind: "switch", defaultValue: false,
+        label: "Study report: one page with every run's traces, carpet plot and QC row " +
+               "(_report.html beside the motion file; open it in a web browser)" }
     ]
   }
 ];
@@ -290,7 +293,8 @@ TASK_PARAMETERS[TASK_CONFOUND] = [
   "create_combined", "create_qc", "qc_max_mean_fd", "qc_max_flagged_percent",
   "spike_measure", "fd_threshold", "dvars_threshold", "compute_dvars", "dummy_volumes",
   "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
-  "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order", "create_filtered"
+  "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order", "create_filtered",
+  "create_report"
 ];
 
 function formControls() {

@@ -17,6 +17,7 @@
 // spikes and flags are found as for the spike model, also when the spike
 // model is off; only the spike file and its log lines need create_spikes.
 #include <cstddef>
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -35,7 +36,10 @@
 #include "designmatrix/path_functions.h"
 #include "designmatrix/sdm_document.h"
 #include "motion/motion_series.h"
+#include "report/study_report.h"
+#include "tasks/confound_report.h"
 #include "tasks/dialog_parameters.h"
+#include "tasks/parameter_recorder.h"
 #include "tasks/run_signal.h"
 #include "tasks/task_support.h"
 #include "tasks/tasks.h"
@@ -77,7 +81,10 @@ struct ConfoundParameters {
   // The motion filter, read after those.
   MotionFilterParameters filter;
   bool createFiltered = false;
+  // The study report, read last; it implies the QC figures.
+  bool createReport = false;
 
+  bool qualityFigures() const { return createQc || createReport; }
   bool filtering() const { return filter.type != MotionFilterType::kNone; }
   SignalNeeds signalNeeds() const {
     return {computeDvars || rule.usesDvars(), detectDummyVolumes, filtering()};
@@ -127,6 +134,7 @@ ConfoundParameters readParameters(Host& host) {
   const int filterOrder = host.intParameter("motion_filter_order");
   p.createFiltered = isOn(host.intParameter("create_filtered"));
   p.filter = motionFilterParameters(motionFilter, bandStopMin, bandStopMax, filterOrder);
+  p.createReport = isOn(host.intParameter("create_report"));
 
   if (measure < 0 || measure >= kSpikeMeasureCount) {
     throw std::invalid_argument(logText(
@@ -148,15 +156,29 @@ bool needsDetrendedSeries(const ConfoundParameters& p) {
   return p.createDetrended || p.createDerivative || p.createSpikes || p.createSquared ||
          p.createDelayed1 || p.createDelayed1Squared || p.createDelayed2 ||
          p.createDelayed2Squared || p.shared.plotDetrended || p.createDerivativeSquared ||
-         p.createQc || p.createConfoundsTable;
+         p.createQc || p.createConfoundsTable || p.createReport;
 }
 
 // The volumes are flagged for every output that holds the censoring.
 bool needsFlags(const ConfoundParameters& p) {
-  return p.createSpikes || p.createQc || p.createConfoundsTable;
+  return p.createSpikes || p.qualityFigures() || p.createConfoundsTable;
 }
 
-void addDocument(FileSet& files, const std::string& path, const SdmDocument& document) {
+// The files of one run, put in place together, and the names of those
+// written, for the report.
+struct RunFiles {
+  FileSet set;
+  std::vector<std::string> written;
+
+  void add(const std::string& path, const std::function<void(std::ostream&)>& body) {
+    set.add(path, body);
+    written.push_back(path);
+  }
+  bool remove(const std::string& path) { return set.remove(path); }
+  void commit() { set.commit(); }
+};
+
+void addDocument(RunFiles& files, const std::string& path, const SdmDocument& document) {
   files.add(path, [&document](std::ostream& out) { document.write(out); });
 }
 
@@ -164,7 +186,7 @@ void addDocument(FileSet& files, const std::string& path, const SdmDocument& doc
 // when there is one; otherwise a file of an earlier computation at path is
 // removed with the run's files, since it would look like this run's result.
 // Returns true when such a file is to be removed.
-bool addOrRemoveStale(FileSet& files, const std::string& path, const SdmDocument* document) {
+bool addOrRemoveStale(RunFiles& files, const std::string& path, const SdmDocument* document) {
   if (document == nullptr) return files.remove(path);
   addDocument(files, path, *document);
   return false;
@@ -172,7 +194,7 @@ bool addOrRemoveStale(FileSet& files, const std::string& path, const SdmDocument
 
 // Standardised whether or not it is written, as every model is. A written
 // model joins written, the parts of the combined model.
-void standardizeAndAdd(FileSet& files, std::vector<SdmDocument>& written, SdmDocument& model,
+void standardizeAndAdd(RunFiles& files, std::vector<SdmDocument>& written, SdmDocument& model,
                        bool write, const std::string& motionPath, const char* suffix) {
   standardizePredictors(model);
   if (!write) return;
@@ -228,11 +250,13 @@ struct RunSeries {
 // the spike model on, the log tells what was found; otherwise nothing is
 // logged but the warning of a run left without data.
 FlaggedVolumes flagSpikes(Host& host, const ConfoundParameters& params, const std::string& run,
-                          const RunSeries& series, std::size_t nonSteady) {
+                          const RunSeries& series, std::size_t nonSteady,
+                          std::vector<std::size_t>& spikes) {
   const std::vector<Spike> found =
       findSpikes(params.rule, series.displacement, series.fd, series.stdDvars, nonSteady);
+  spikes = spikeVolumes(found);
   const std::size_t volumes = series.displacement.size();
-  FlaggedVolumes flags = flagVolumes(spikeVolumes(found), volumes, params.flagging, nonSteady);
+  FlaggedVolumes flags = flagVolumes(spikes, volumes, params.flagging, nonSteady);
   if (params.createSpikes) {
     host.logLine("Detecting Spikes");
     std::size_t byFd = 0, byDvars = 0, byBoth = 0;
@@ -355,7 +379,7 @@ double meanFrom(const std::vector<double>& series, std::size_t first) {
 // The run's motion as the task uses it: the parameters as estimated, or with
 // a filter their filtered values, named with " filtered".
 struct RunMotion {
-  SdmDocument document;  // the six columns as floats
+  SdmDocument document;   // the six columns as floats
   MotionColumns columns;  // the same in double precision
   std::optional<FilteredMotion> filtered;
 };
@@ -411,7 +435,8 @@ std::string qualityTablePath(const std::string& chosenFile) {
 }  // namespace
 
 void createConfoundModels(Host& host) {
-  const ConfoundParameters params = readParameters(host);
+  ParameterRecorder recorder(host);
+  const ConfoundParameters params = readParameters(recorder);
   // Every run is read and checked for its six motion columns (and, when a
   // step detrends, for two data points) before the first one is processed, so
   // a bad run stops the task before anything is plotted or written.
@@ -435,12 +460,15 @@ void createConfoundModels(Host& host) {
   }
   std::vector<RunSignal> signals;
   for (std::size_t r = 0; r < runs.size(); ++r) {
-    signals.push_back(needs.any() ? measureRunSignal(runs[r], data[r], needs, params.dummyVolumes,
-                                                     params.fmrThreshold)
-                                  : RunSignal{params.dummyVolumes, false, std::nullopt, 0});
+    signals.push_back(needs.any()
+                          ? measureRunSignal(runs[r], data[r], needs, params.dummyVolumes,
+                                             params.fmrThreshold, params.createReport)
+                          : RunSignal{params.dummyVolumes, false, std::nullopt, 0, std::nullopt});
   }
 
   std::vector<RunQuality> quality;
+  std::vector<ReportedRun> reported;
+  std::vector<RunSection> sections;
   for (std::size_t r = 0; r < runs.size(); ++r) {
     const SdmDocument& estimated = runs[r].motion;
     const RunSignal& signal = signals[r];
@@ -457,14 +485,17 @@ void createConfoundModels(Host& host) {
                      signal.dvars ? signal.dvars->stdDvars : std::vector<double>()};
 
     FlaggedVolumes flags;
-    if (needsFlags(params)) flags = flagSpikes(host, params, motion.path, series, signal.nonSteady);
+    std::vector<std::size_t> spikesFound;
+    if (needsFlags(params)) {
+      flags = flagSpikes(host, params, motion.path, series, signal.nonSteady, spikesFound);
+    }
     const SdmDocument spikes = spikeModel(motion, flags.volumes, signal.nonSteady);
 
     if (params.shared.plotDetrended) plotDetrended(host, params, models.detrended, series);
 
     host.logLine("Saving SDMs");
     // The run's files arrive together or not at all (see FileSet).
-    FileSet files;
+    RunFiles files;
     const std::string spikesPath = insertBeforeExtension(motion.path, "_spikes");
     const bool haveSpikes = spikes.NrOfPredictors.value > 0;
     const bool staleSpikes =
@@ -538,7 +569,7 @@ void createConfoundModels(Host& host) {
       host.logLine("Removed the filtered motion file of an earlier run: " + filteredPath);
     }
 
-    if (params.createQc) {
+    if (params.qualityFigures()) {
       SignalMeasures measures;
       if (signal.dvars) {
         measures.dvars = signal.dvars->dvars;
@@ -556,6 +587,26 @@ void createConfoundModels(Host& host) {
       }
       logQuality(host, quality.back(), params.limits);
     }
+    if (params.createReport) {
+      ReportedRun run;
+      run.motionFile = estimated.path;
+      run.dataFile = data[r].fmrPath;
+      const HeaderField<int>& tr = data[r].header.TR;
+      run.trMs = !data[r].fmrPath.empty() && tr.present && tr.value > 0 ? tr.value : 0;
+      run.motion = &used.columns;
+      run.filtered = used.filtered.has_value();
+      run.fd = series.fd;
+      if (run.filtered) run.fdUnfiltered = framewiseDisplacement(estimated);
+      run.relativeRms = series.displacement;
+      run.stdDvars = series.stdDvars;
+      run.reasons = flagReasons(flags, spikesFound, params.flagging, signal.nonSteady);
+      run.carpet = signal.carpet;
+      run.quality = quality.back();
+      run.filesWritten = files.written;
+      sections.push_back(reportSection(run, params.rule));
+      run.motion = nullptr;
+      reported.push_back(std::move(run));
+    }
   }
 
   if (params.createQc && !runs.empty()) {
@@ -563,6 +614,14 @@ void createConfoundModels(Host& host) {
     writeFileAtomically(tablePath,
                         [&quality](std::ostream& out) { writeQualityTable(out, quality); });
     host.logLine("Saved the QC table: " + tablePath);
+  }
+  if (params.createReport && !runs.empty()) {
+    const StudyReport report =
+        studyReport(params.shared.motionFile, params.limits, sections, recorder.read(), reported);
+    const std::string reportPath = studyReportPath(params.shared.motionFile);
+    writeFileAtomically(reportPath,
+                        [&report](std::ostream& out) { writeStudyReport(out, report); });
+    host.logLine("Saved the study report: " + reportPath);
   }
 }
 

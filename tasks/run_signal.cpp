@@ -3,10 +3,24 @@
 #include "designmatrix/io_error.h"
 #include "designmatrix/path_functions.h"
 #include "fmr/stc_slice_reader.h"
+#include "report/carpet.h"
 #include "signal/non_steady_state.h"
 
 namespace tsl {
 namespace {
+
+// Makes the carpet plot of the masked voxels as the DVARS pass reads them.
+class CarpetMaker : public MaskedSeriesVisitor {
+ public:
+  void begin(std::size_t voxels, std::size_t volumes) override { plot_.emplace(voxels, volumes); }
+  void visit(const float* series, std::size_t volumes) override {
+    plot_->addVoxel(std::span<const float>(series, volumes));
+  }
+  GreyImage image() const { return plot_->image(); }
+
+ private:
+  std::optional<CarpetPlot> plot_;
+};
 
 // A run needs two steady volumes for a change between them.
 constexpr std::size_t kMinimumSteadyVolumes = 2;
@@ -62,7 +76,7 @@ void requireSteadyVolumes(const std::string& sdm, std::size_t nonSteady, std::si
 }
 
 RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const SignalNeeds& needs,
-                           std::size_t dummyVolumes, float fmrThreshold) {
+                           std::size_t dummyVolumes, float fmrThreshold, bool carpet) {
   RunSignal signal;
   signal.nonSteadyDetected = needs.detectNonSteady;
   signal.nonSteady =
@@ -70,7 +84,13 @@ RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const Sign
   if (needs.repetitionTime) signal.trMs = data.header.TR.value;
   requireSteadyVolumes(run.motion.path, signal.nonSteady,
                        static_cast<std::size_t>(run.motion.NrOfDataPoints.value));
-  if (needs.dvars) signal.dvars = computeDvars(data.header, fmrThreshold);
+  if (needs.dvars && carpet) {
+    CarpetMaker maker;
+    signal.dvars = computeDvars(data.header, fmrThreshold, &maker);
+    signal.carpet = maker.image();
+  } else if (needs.dvars) {
+    signal.dvars = computeDvars(data.header, fmrThreshold);
+  }
   return signal;
 }
 

@@ -11,6 +11,7 @@
 
 #include "designmatrix/motion_parameter_source.h"
 #include "fmr/fmr_header.h"
+#include "report/png_image.h"
 #include "signal/dvars.h"
 #include "tasks/host.h"
 
@@ -53,7 +54,8 @@ struct RunSignal {
   std::size_t nonSteady = 0;
   bool nonSteadyDetected = false;
   std::optional<DvarsSeries> dvars;
-  int trMs = 0;  // when the motion filter needs it
+  int trMs = 0;                     // when the motion filter needs it
+  std::optional<GreyImage> carpet;  // with DVARS, when asked for
 };
 
 // Throws IOError "SDM file <sdm>: <D> non-steady-state volumes leave fewer
@@ -66,8 +68,9 @@ void requireSteadyVolumes(const std::string& sdm, std::size_t nonSteady, std::si
 // the voxels of the first volume above fmrThreshold, and its TR when
 // needs.repetitionTime. Throws what the
 // signal measures throw, and what requireSteadyVolumes throws.
+// With carpet, the DVARS pass also makes the run's carpet plot.
 RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const SignalNeeds& needs,
-                           std::size_t dummyVolumes, float fmrThreshold);
+                           std::size_t dummyVolumes, float fmrThreshold, bool carpet);
 
 }  // namespace tsl
 

@@ -262,7 +262,9 @@ TEST_F(ScrubbingTask, NewOptionsOffKeepTodaysOutputs) {
           "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
                 // the motion filter
                 "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order",
-                "create_filtered"}));
+                "create_filtered",
+                // the study report
+                "create_report"}));
   EXPECT_EQ(
       log(host),
       (std::vector<std::string>{

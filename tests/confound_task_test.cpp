@@ -281,7 +281,9 @@ TEST_F(ConfoundTask, EveryOutputOfADriftingRunComesFromItsSinglePrecisionDetrend
           "detect_dummy_volumes", "create_confounds_tsv", "qc_min_remaining", "fmr_threshold",
                 // the motion filter
                 "motion_filter", "band_stop_min", "band_stop_max", "motion_filter_order",
-                "create_filtered"}));
+                "create_filtered",
+                // the study report
+                "create_report"}));
 
   const SdmDocument motion(sdm);  // the parameters as the task reads them
   SdmDocument detrended = motion;

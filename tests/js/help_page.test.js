@@ -51,7 +51,7 @@ function pageText() {
 
 const SUFFIXES = ["_spikes.sdm", "_detr.sdm", "_deriv.sdm", "_sqr.sdm", "_t1.sdm", "_t2.sdm",
   "_t1sqr.sdm", "_t2sqr.sdm", "_derivsqr.sdm", "_combined.sdm", "_qc.tsv",
-  "_desc-confounds_timeseries.tsv", "_desc-confounds_timeseries.json", "_filtered.sdm", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
+  "_desc-confounds_timeseries.tsv", "_desc-confounds_timeseries.json", "_filtered.sdm", "_report.html", "_MaxAbsolute.map", "_MeanAbsolute.map", "_MeanRelative.map",
   "_MaxRelative.map", "_MaxAbsoluteX.map", "_MaxAbsoluteY.map", "_MaxAbsoluteZ.map"];
 
 test("every parameter the plug-in reads is offered by the dialog with its type and explained", () => {
@@ -162,6 +162,7 @@ const MESSAGES = [
   "Motion filter of ", " at TR ", " mm before, ", " mm after",
   "Removed the filtered motion file of an earlier run: ",
   "TR is missing; the motion filter needs the repetition time", "the motion filter needs the run's TR",
+  "Saved the study report: ",
 ];
 
 test("every fixed message is quoted on the page exactly as the plug-in writes it", () => {
