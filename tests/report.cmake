@@ -14,6 +14,12 @@ if(NOT WIN32)
              COMMAND ${TESSEL_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/browser/report_page.js
                      $<TARGET_FILE:report_sample_page> ${TESSEL_CHROMIUM})
     set_tests_properties(report_page_in_chromium PROPERTIES TIMEOUT 180)
+    # The sample study's report, written by the plug-in in the simulator.
+    add_test(NAME sample_report_in_chromium
+             COMMAND ${TESSEL_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/browser/report_page.js
+                     ${CMAKE_CURRENT_SOURCE_DIR}/browser/sample_study_report.sh ${TESSEL_CHROMIUM})
+    set_tests_properties(sample_report_in_chromium PROPERTIES TIMEOUT 300
+      ENVIRONMENT "TESSEL_SAMPLE_STUDY=$<TARGET_FILE:sample_study>;TESSEL_SIMULATOR=$<TARGET_FILE:Zorvane>;TESSEL_PLUGIN=$<TARGET_FILE:Tessel>")
   else()
     # Fail loudly instead of dropping the test on a machine without them.
     add_test(NAME report_page_in_chromium

@@ -1,8 +1,10 @@
 // The study report in a real browser: headless Chromium, driven over its
 // DevTools protocol (on a pipe: JSON messages ending in NUL), with every host
 // name unresolvable.
-//   node report_page.js <report_sample_page> <chromium>
-// Writes a two-run report with the generator, then checks that the page
+//   node report_page.js <generator> <chromium> [<screenshot.png>]
+// Has the generator write a two-run report (generator <page> 2: the
+// synthetic study's, or the sample study's through the plug-in), then
+// checks that the page
 // loads with no console error and no request outside itself, that each run's
 // traces and carpet are drawn where the page places them (pixels of the
 // screenshot in their boxes), and that its PDF print holds every carpet. A
@@ -18,7 +20,15 @@ const path = require("node:path");
 const { pathToFileURL } = require("node:url");
 const zlib = require("node:zlib");
 
-const [generator, chromium] = process.argv.slice(2);
+const [generator, chromium, keepScreenshot] = process.argv.slice(2);
+
+// The width x height of every carpet image in the page, from the PNG headers
+// of its data: URLs, sorted.
+function carpetSizes(html) {
+  return [...html.matchAll(/class="carpet"[^>]*?href="data:image\/png;base64,([^"]+)"|href="data:image\/png;base64,([^"]+)"[^>]*?class="carpet"/g)]
+    .map((m) => Buffer.from(m[1] || m[2], "base64"))
+    .map((png) => `${png.readUInt32BE(16)}x${png.readUInt32BE(20)}`).sort();
+}
 const RUNS = 2;
 const VIEW_WIDTH = 1280;
 
@@ -201,6 +211,7 @@ async function main() {
       console.log(`run ${i + 1}: traces ${inTraces.coloured} curve pixels, carpet ${inCarpet.greys} grey levels`);
     });
     fs.writeFileSync(path.join(dir, "screenshot.png"), Buffer.from(shot.data, "base64"));
+    if (keepScreenshot) fs.writeFileSync(keepScreenshot, Buffer.from(shot.data, "base64"));
 
     // On paper: one image object per carpet, as many pixels wide as its run
     // has volumes (157, 174) and as high as it has rows (5000 voxels in 500
@@ -209,7 +220,9 @@ async function main() {
       "base64").toString("latin1");
     const carpets = [...pdf.matchAll(/\/Subtype\s*\/Image\b[^>]*?\/Width\s+(\d+)\s*\/Height\s+(\d+)/g)]
       .map((m) => `${m[1]}x${m[2]}`).sort();
-    assert.deepEqual(carpets, ["157x500", "174x480"], "carpet images in the PDF");
+    const expected = carpetSizes(fs.readFileSync(file, "utf8"));
+    assert.equal(expected.length, RUNS, "carpet images in the page");
+    assert.deepEqual(carpets, expected, "carpet images in the PDF");
     const pages = (pdf.match(/\/Type\s*\/Page\b/g) || []).length;
     assert.ok(pages >= RUNS + 1, `${pages} PDF pages`);
 
