@@ -183,10 +183,9 @@ TEST(AtomicFile, FilesTheUserMayNotWriteAreRefusedAndKeepBytesAndPermissions) {
   // The folder, and writable, are open to anyone: only kept and stale are not.
   fs::permissions(dir.path(), fs::perms::all);
   fs::permissions(writable, fs::perms::all);
-  const auto writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  fs::permissions(kept, writeBits, fs::perm_options::remove);
-  fs::permissions(stale, writeBits, fs::perm_options::remove);
-  const fs::perms readOnly = fs::status(kept).permissions();
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(kept, readOnly);
+  fs::permissions(stale, readOnly);
   auto text = [](const char* bytes) { return [bytes](std::ostream& out) { out << bytes; }; };
 
   const std::optional<std::string> outcome = asUserWithoutOverride([&] {
