@@ -2,6 +2,16 @@
 // target, which replaces the target only after the last byte was written and
 // the stream reported no error. FileSet does the same for several files that
 // belong together: all of them are put in place, or none.
+//
+// An existing target that this user may not write (Windows: its read-only
+// attribute; elsewhere: access(W_OK) fails) is refused before anything is put
+// in place, though a rename could replace it: the user protected it.
+//
+// Temporary files, and files moved aside while a set is put in place, get a
+// new name of their own in the target's folder (random letters and digits,
+// ".tmp" where it fits), never longer than the target's name, so that their
+// paths are never longer than the target's. Each is created exclusively, so
+// that two writers never share one.
 #ifndef TESSEL_DESIGNMATRIX_ATOMIC_FILE_H
 #define TESSEL_DESIGNMATRIX_ATOMIC_FILE_H
 
@@ -18,8 +28,10 @@ namespace tsl {
 // it wants; nothing is translated.
 //
 // On success path holds exactly the bytes written. On failure the temporary
-// file is removed, an existing file at path is left as it was, and this throws:
-// - std::runtime_error "Cannot Create file: " + path when the temporary file
+// file is removed, an existing file at path keeps its bytes and permissions,
+// and this throws:
+// - std::runtime_error "Cannot Create file: " + path when this user may not
+//   write the file at path (nothing is written then), or the temporary file
 //   cannot be created or cannot be renamed over path (for example path names a
 //   folder);
 // - IOError "Failed writing file: " + path when the stream reports an error
@@ -53,7 +65,8 @@ class FileSet {
 
   // Writes writeBody's bytes to a new temporary file beside path, as
   // writeFileAtomically does, and throws what it throws (the temporary file
-  // of this call is then removed; the set keeps its earlier files).
+  // of this call is then removed; the set keeps its earlier files). Whether
+  // path may be written is checked by commit.
   // REQUIRES: path is not already part of the set.
   void add(const std::string& path, const std::function<void(std::ostream&)>& writeBody);
 
@@ -62,16 +75,20 @@ class FileSet {
   // REQUIRES: path is not already part of the set.
   bool remove(const std::string& path);
 
-  // Moves every existing target (files to replace and files to remove) aside,
-  // renames each temporary file over its target in the order added, and then
-  // deletes what was moved aside. When a step fails, the steps before it are
-  // undone: the set's new files are removed and every file moved aside is
+  // First checks every target: when this user may not write one, nothing is
+  // moved and this throws std::runtime_error "Cannot Create file: " + target
+  // (a file to replace) or IOError "Failed removing file: " + target (a file
+  // to remove), naming the first such target in the order added.
+  // Then moves every existing target (files to replace and files to remove)
+  // aside, renames each temporary file over its target in the order added,
+  // and deletes what was moved aside. When a step fails, the steps before it
+  // are undone: the set's new files are removed and every file moved aside is
   // renamed back, so each target holds the bytes it had (or is absent, as it
-  // was); then this throws std::runtime_error "Cannot Create file: " + target
-  // (a target that cannot be replaced, for example a folder) or IOError
-  // "Failed removing file: " + target (a file marked for removal that cannot
-  // be moved). Should renaming back fail as well, the file stays under its
-  // temporary name beside the target rather than being lost.
+  // was); then this throws "Cannot Create file: " + target (a target that
+  // cannot be replaced, for example a folder) or "Failed removing file: " +
+  // target (a file marked for removal that cannot be moved), as above.
+  // Should renaming back fail as well, the file stays under its temporary
+  // name beside the target rather than being lost.
   // REQUIRES: commit has not been called before.
   void commit();
 
@@ -82,6 +99,7 @@ class FileSet {
     std::string aside;      // where the old target waits during commit
     bool placed = false;
   };
+  std::vector<std::string> targets() const;
   void rollBack();
 
   std::vector<Entry> entries_;

@@ -92,6 +92,9 @@ std::string quoteArgument(const std::string& arg) {
   return quoted;
 }
 
+// How often runProcess tries a start that wine could not complete.
+constexpr int kStartAttempts = 3;
+
 HANDLE inheritableFile(const std::string& path) {
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof security;
@@ -109,25 +112,32 @@ int runProcess(const std::string& program, const std::vector<std::string>& args,
     commandLine += ' ';
     commandLine += quoteArgument(arg);
   }
-  HANDLE out = inheritableFile(outPath);
-  HANDLE err = inheritableFile(errPath);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-  mutableLine.push_back('\0');
-  const BOOL started = CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
-                                      0, nullptr, nullptr, &startup, &process);
-  const DWORD startError = GetLastError();
-  CloseHandle(out);
-  CloseHandle(err);
-  if (!started) {
-    throw std::runtime_error("cannot start " + program + " (error " + std::to_string(startError) +
-                             ")");
+  for (int attempt = 1;; ++attempt) {
+    HANDLE out = inheritableFile(outPath);
+    HANDLE err = inheritableFile(errPath);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    const BOOL started = CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
+                                        0, nullptr, nullptr, &startup, &process);
+    const DWORD startError = GetLastError();
+    CloseHandle(out);
+    CloseHandle(err);
+    if (started) break;
+    // Wine reports ERROR_INTERNAL_ERROR when the new process was gone before
+    // its start-up had finished, before any code of the simulator ran (it
+    // imports only the system's libraries and loads the plug-in later). That
+    // says nothing about the test, so such a start is tried again.
+    if (startError != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) {
+      throw std::runtime_error("cannot start " + program + " (error " + std::to_string(startError) +
+                               ")");
+    }
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;

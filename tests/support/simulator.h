@@ -52,7 +52,8 @@ struct SimulatorRun {
 // adding --transcript <temporary file> and, unless args name one,
 // --plugin <pluginPath()>. No shell is involved: every argument reaches the
 // simulator as it is. Throws std::runtime_error when the process cannot be
-// started or its transcript cannot be parsed.
+// started (under wine, a start that wine could not complete is tried up to
+// three times) or its transcript cannot be parsed.
 SimulatorRun runSimulator(const std::vector<std::string>& args, const std::string& variant = "");
 
 // The built plug-in library and simulator, as paths the running test can pass
