@@ -28,6 +28,11 @@ class ExactMedian {
   // count them one by one. REQUIRES: int16Values, and the values in range.
   void addCounts(int lowest, const std::uint32_t* counts, std::size_t n);
 
+  // Adds the values other counted in the current pass, so that several
+  // threads can count a pass each in its own copy. REQUIRES: other is a copy
+  // of this taken at the start of the pass, and this counted nothing since.
+  void merge(const ExactMedian& other);
+
   // Ends the current pass. Returns true when the median is known, false when
   // another pass over the same values is needed. REQUIRES: at least one
   // value was added.
