@@ -29,8 +29,8 @@ class DvarsTest : public ::testing::Test {
   FmrFileHeader run(Dim3 dims, int volumes, bool floats,
                     const std::map<int, std::vector<float>>& series,
                     const std::function<float(int, int)>& background) {
-    return readFmrFileHeader(
-        writeHandRun(dir_.path().string(), dims, volumes, floats, series, background), false);
+    return readFmrFileHeader(writeHandRun(dir_.path(), dims, volumes, floats, series, background),
+                             false);
   }
   std::string fmrPath() const { return dir_.file("run.fmr"); }
   std::string stcPath() const { return dir_.file("run.stc"); }
