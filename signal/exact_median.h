@@ -49,7 +49,7 @@ class ExactMedian {
   double median() const { return (lower_ + upper_) / 2.0; }
 
  private:
-  // A key's rank among the values, found by one histogram per pass.
+  // One of the middle ranks, and what the passes found of its value.
   struct Rank {
     std::uint64_t rank = 0;   // 0-based, among all values
     std::uint32_t key = 0;    // the key bits found so far
