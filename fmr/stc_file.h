@@ -18,6 +18,8 @@ namespace tsl {
 inline constexpr int kFloatDataType = 2;
 inline constexpr std::size_t kFloatBytes = 4;
 inline constexpr std::size_t kInt16Bytes = 2;
+// The readers read a block of this many bytes at a time (at least one image).
+inline constexpr std::size_t kStcReadBlockBytes = std::size_t{1} << 20;
 
 struct StcLayout {
   std::string path;  // the STC file

@@ -12,9 +12,6 @@
 namespace tsl {
 namespace {
 
-// Images are read a block of this many bytes at a time (at least one image).
-constexpr std::size_t kReadBlockBytes = std::size_t{1} << 20;
-
 // The whole run, every volume in time order.
 std::vector<Volume> readRun(const StcLayout& layout, StcSource& source) {
   std::vector<Volume> data;
@@ -23,7 +20,7 @@ std::vector<Volume> readRun(const StcLayout& layout, StcSource& source) {
 
   const std::size_t imageBytes = layout.imageBytes();
   if (imageBytes > 0 && layout.volumes > 0) {
-    const std::size_t imagesPerBlock = std::max<std::size_t>(1, kReadBlockBytes / imageBytes);
+    const std::size_t imagesPerBlock = std::max<std::size_t>(1, kStcReadBlockBytes / imageBytes);
     std::vector<char> block(std::min(imagesPerBlock, layout.volumes) * imageBytes);
     // The file is slice-major: each slice's images of every time point in turn.
     for (std::size_t z = 0; z < static_cast<std::size_t>(layout.dims.z); ++z) {

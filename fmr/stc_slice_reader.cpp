@@ -8,14 +8,6 @@
 #include "fmr/stc_file.h"
 
 namespace tsl {
-namespace {
-
-// Raw bytes are read this many at a time (at least one image), so that a
-// slice costs its floats and little more.
-constexpr std::size_t kReadBlockBytes = std::size_t{1} << 20;
-
-}  // namespace
-
 StcSliceReader::StcSliceReader(const FmrFileHeader& header)
     : fmrPath_(header.path), layout_(std::make_unique<StcLayout>(stcLayoutOf(header))) {
   source_ = openStcFile(header, *layout_);
@@ -52,7 +44,7 @@ void StcSliceReader::readImages(std::size_t z, std::size_t first, std::size_t co
   series.resize(count * layout.imageValues);
   if (count == 0) return;
   const std::size_t imageBytes = layout.imageBytes();
-  const std::size_t imagesPerBlock = std::max<std::size_t>(1, kReadBlockBytes / imageBytes);
+  const std::size_t imagesPerBlock = std::max<std::size_t>(1, kStcReadBlockBytes / imageBytes);
   block_.resize(std::min(imagesPerBlock, count) * imageBytes);
   source_->seek(z * layout.sliceBytes() + std::uint64_t{first} * imageBytes);
   for (std::size_t done = 0; done < count; done += imagesPerBlock) {

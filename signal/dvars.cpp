@@ -1,11 +1,19 @@
 #include "signal/dvars.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <limits>
 #include <locale>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "designmatrix/io_error.h"
 #include "fmr/stc_slice_reader.h"
@@ -19,6 +27,9 @@ namespace {
 // Voxels whose series are gathered together from a slice's images, so that
 // each image row is read once for several of them.
 constexpr std::size_t kGatheredVoxels = 16;
+// Threads reading and working on slices at once, the calling one included;
+// each holds one slice's series.
+constexpr unsigned kMaxSliceThreads = 2;
 
 // As the log prints numbers: default notation, six significant digits.
 std::string numberText(double value) {
@@ -45,24 +56,40 @@ VoxelState decide(double spread, double lowerMedian, double upperMedian) {
   return VoxelState::pending;
 }
 
+// What a thread works with: its own view of the file, its share of the
+// pass's counts and its work space.
+struct SliceWorker {
+  SliceWorker(StcSliceReader r, const ExactMedian& m, bool integral)
+      : reader(std::move(r)), median(m), analyser(integral) {}
+  StcSliceReader reader;
+  ExactMedian median;
+  VoxelSeriesAnalyser analyser;
+  std::vector<float> series;
+  std::vector<float> gathered;
+  std::vector<std::size_t> voxels;  // of the slice, to be worked on
+};
+
 // The passes over a run. 16-bit data: one pass computes each voxel's terms,
 // counts every value for the median (whose range bounds decide every voxel:
 // a spread is 0 or at least 1000 / 1.349 for integers, and the median at
 // most 32767), and adds the kept voxels' differences. Float data: the first
 // pass computes the terms and narrows the median; the second finds it
 // exactly and adds the differences of the voxels its bounds decide; a third
-// adds those of the few that needed the exact median.
+// adds those of the few that needed the exact median. Slices are worked on
+// by up to kMaxSliceThreads threads; each slice's differences are summed on
+// their own and the slices added in order, so the result does not depend on
+// the number of threads. A visitor of the masked series sees them in mask
+// order, so the slices are then worked on by one thread.
 class DvarsPasses {
  public:
-  DvarsPasses(StcSliceReader& reader, const std::string& fmrPath, float threshold,
-              MaskedSeriesVisitor* visitor = nullptr)
-      : reader_(reader),
-        visitor_(visitor),
-        fmrPath_(fmrPath),
-        volumes_(reader.volumes()),
-        imageValues_(reader.imageValues()),
-        median_(!reader.holdsFloats()),
-        analyser_(!reader.holdsFloats()) {
+  DvarsPasses(const std::function<StcSliceReader()>& openReader, const std::string& fmrPath,
+              float threshold, MaskedSeriesVisitor* visitor = nullptr)
+      : fmrPath_(fmrPath), visitor_(visitor) {
+    StcSliceReader reader = openReader();
+    volumes_ = reader.volumes();
+    imageValues_ = reader.imageValues();
+    integral_ = !reader.holdsFloats();
+    median_ = std::make_unique<ExactMedian>(integral_);
     mask_ = voxelMask(reader.readFirstVolume(), threshold);
     if (mask_.empty()) {
       throw IOError("FMR file " + fmrPath + ": no voxel of the first volume is above the " +
@@ -78,109 +105,156 @@ class DvarsPasses {
     spread_.assign(mask_.size(), 0.0);
     factor_.assign(mask_.size(), 0.0);
     state_.assign(mask_.size(), VoxelState::pending);
-    squareSums_.assign(volumes_, 0.0);
+    sliceSums_.assign(slices * volumes_, 0.0);
+    const unsigned threads =
+        visitor_ != nullptr ? 1u
+                            : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxSliceThreads);
+    workers_.push_back(std::make_unique<SliceWorker>(std::move(reader), *median_, integral_));
+    for (unsigned w = 1; w < std::min<std::size_t>(threads, slices); ++w) {
+      workers_.push_back(std::make_unique<SliceWorker>(openReader(), *median_, integral_));
+    }
   }
 
   DvarsSeries run() {
     bool first = true;
-    while (first || !median_.known() ||
+    while (first || !median_->known() ||
            std::find(state_.begin(), state_.end(), VoxelState::pending) != state_.end()) {
       pass(first);
       first = false;
-      if (median_.endPass() && !(median_.median() > 0.0)) {
+      if (median_->endPass() && !(median_->median() > 0.0)) {
         throw IOError("FMR file " + fmrPath_ + ": the median intensity in the mask is " +
-                      numberText(median_.median()) + "; DVARS need a positive one");
+                      numberText(median_->median()) + "; DVARS need a positive one");
       }
     }
     return result();
   }
 
  private:
-  // One read of the run, slice by slice: the first computes every voxel's
-  // terms; each adds the differences of the voxels it decides to keep, and
-  // counts the values while the median needs them.
+  // One read of the run, every slice once, shared among the workers. A
+  // failure stops the work on later slices; the first failing slice's error
+  // is the one thrown, as if the slices were read in order.
   void pass(bool first) {
-    const double lower = median_.lowerBound();
-    const double upper = median_.upperBound();
-    const bool countValues = !median_.known();
-    for (std::size_t z = 0; z + 1 < sliceStart_.size(); ++z) {
-      const std::size_t begin = sliceStart_[z];
-      const std::size_t end = sliceStart_[z + 1];
-      if (begin == end) continue;
-      kept_.clear();
-      if (!first) {
-        for (std::size_t v = begin; v < end; ++v) {
-          if (state_[v] != VoxelState::pending) continue;
-          state_[v] = decide(spread_[v], lower, upper);
-          if (state_[v] == VoxelState::kept) kept_.push_back(v);
+    const std::size_t slices = sliceStart_.size() - 1;
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> failedSlice{std::numeric_limits<std::size_t>::max()};
+    std::mutex failureMutex;
+    std::exception_ptr failure;
+    const auto work = [&](SliceWorker& worker) {
+      for (std::size_t z = next++; z < slices && z < failedSlice; z = next++) {
+        try {
+          slice(worker, z, first);
+        } catch (...) {
+          const std::lock_guard lock(failureMutex);
+          if (z < failedSlice) {
+            failedSlice = z;
+            failure = std::current_exception();
+          }
         }
-        if (!countValues && kept_.empty()) continue;
       }
-      reader_.readSlice(z, series_);
-      const std::size_t origin = z * imageValues_;
-      if (first) {
-        for (std::size_t v = begin; v < end; ++v) kept_.push_back(v);
-        forEachSeries(origin, [&](std::size_t v, const float* series) {
-          if (visitor_ != nullptr) visitor_->visit(series, volumes_);
-          const VoxelSeriesTerms terms = analyser_.analyse(series, volumes_);
-          spread_[v] = terms.spread;
-          factor_[v] = terms.factor;
-          if (countValues && analyser_.counted()) {
-            median_.addCounts(analyser_.lowest(), analyser_.counts().data(),
-                              analyser_.counts().size());
-          } else if (countValues) {
-            median_.add(series, volumes_);
-          }
-          state_[v] = decide(terms.spread, lower, upper);
-          if (state_[v] == VoxelState::kept) {
-            addSquaredDifferences(series, volumes_, squareSums_.data());
-          }
-        });
-        continue;
+    };
+    for (auto& worker : workers_) worker->median = *median_;
+    {
+      std::vector<std::jthread> started;
+      for (std::size_t w = 1; w < workers_.size(); ++w) {
+        try {
+          started.emplace_back(work, std::ref(*workers_[w]));
+        } catch (const std::system_error&) {
+          // The threads that did start share its slices.
+        }
       }
-      if (countValues) countSliceValues(begin, end, origin);
-      forEachSeries(origin, [&](std::size_t, const float* series) {
-        addSquaredDifferences(series, volumes_, squareSums_.data());
-      });
+      work(*workers_[0]);
     }
+    if (failure) std::rethrow_exception(failure);
+    for (const auto& worker : workers_) median_->merge(worker->median);
   }
 
-  // Calls work(v, series) for each voxel v of kept_, with its series of the
-  // slice read (whose first voxel index is origin), gathered a few voxels at
-  // a time from the images.
+  // Slice z's work in one pass: the first computes its voxels' terms; each
+  // adds the differences of the voxels it decides to keep, and counts the
+  // values while the median needs them.
+  void slice(SliceWorker& worker, std::size_t z, bool first) {
+    const std::size_t begin = sliceStart_[z];
+    const std::size_t end = sliceStart_[z + 1];
+    if (begin == end) return;
+    const double lower = median_->lowerBound();
+    const double upper = median_->upperBound();
+    const bool countValues = !median_->known();
+    double* sums = sliceSums_.data() + z * volumes_;
+    worker.voxels.clear();
+    if (first) {
+      for (std::size_t v = begin; v < end; ++v) worker.voxels.push_back(v);
+    } else {
+      for (std::size_t v = begin; v < end; ++v) {
+        if (state_[v] != VoxelState::pending) continue;
+        state_[v] = decide(spread_[v], lower, upper);
+        if (state_[v] == VoxelState::kept) worker.voxels.push_back(v);
+      }
+      if (!countValues && worker.voxels.empty()) return;
+    }
+    worker.reader.readSlice(z, worker.series);
+    const std::size_t origin = z * imageValues_;
+    if (!first) {
+      if (countValues) countSliceValues(worker, begin, end, origin);
+      forEachSeries(worker, origin, [&](std::size_t, const float* series) {
+        addSquaredDifferences(series, volumes_, sums);
+      });
+      return;
+    }
+    forEachSeries(worker, origin, [&](std::size_t v, const float* series) {
+      if (visitor_ != nullptr) visitor_->visit(series, volumes_);
+      const VoxelSeriesTerms terms = worker.analyser.analyse(series, volumes_);
+      spread_[v] = terms.spread;
+      factor_[v] = terms.factor;
+      if (countValues && worker.analyser.counted()) {
+        const auto& counts = worker.analyser.counts();
+        worker.median.addCounts(worker.analyser.lowest(), counts.data(), counts.size());
+      } else if (countValues) {
+        worker.median.add(series, volumes_);
+      }
+      state_[v] = decide(terms.spread, lower, upper);
+      if (state_[v] == VoxelState::kept) addSquaredDifferences(series, volumes_, sums);
+    });
+  }
+
+  // Calls work(v, series) for each voxel v of worker.voxels, with its series
+  // from the slice read (whose first voxel index is origin), gathered a few
+  // voxels at a time from the images.
   template <typename Work>
-  void forEachSeries(std::size_t origin, Work&& work) {
-    for (std::size_t group = 0; group < kept_.size(); group += kGatheredVoxels) {
-      const std::size_t members = std::min(kGatheredVoxels, kept_.size() - group);
+  void forEachSeries(SliceWorker& worker, std::size_t origin, Work&& work) {
+    const std::vector<std::size_t>& voxels = worker.voxels;
+    for (std::size_t group = 0; group < voxels.size(); group += kGatheredVoxels) {
+      const std::size_t members = std::min(kGatheredVoxels, voxels.size() - group);
       std::size_t offsets[kGatheredVoxels];
       for (std::size_t m = 0; m < members; ++m) {
-        offsets[m] = static_cast<std::size_t>(mask_[kept_[group + m]]) - origin;
+        offsets[m] = static_cast<std::size_t>(mask_[voxels[group + m]]) - origin;
       }
-      gathered_.resize(members * volumes_);
+      worker.gathered.resize(members * volumes_);
       for (std::size_t t = 0; t < volumes_; ++t) {
-        const float* image = series_.data() + t * imageValues_;
-        for (std::size_t m = 0; m < members; ++m) gathered_[m * volumes_ + t] = image[offsets[m]];
+        const float* image = worker.series.data() + t * imageValues_;
+        for (std::size_t m = 0; m < members; ++m) {
+          worker.gathered[m * volumes_ + t] = image[offsets[m]];
+        }
       }
       for (std::size_t m = 0; m < members; ++m) {
-        work(kept_[group + m], gathered_.data() + m * volumes_);
+        work(voxels[group + m], worker.gathered.data() + m * volumes_);
       }
     }
   }
 
-  void countSliceValues(std::size_t begin, std::size_t end, std::size_t origin) {
-    gathered_.resize(end - begin);
+  void countSliceValues(SliceWorker& worker, std::size_t begin, std::size_t end,
+                        std::size_t origin) {
+    worker.gathered.resize(end - begin);
     for (std::size_t t = 0; t < volumes_; ++t) {
-      const float* image = series_.data() + t * imageValues_;
+      const float* image = worker.series.data() + t * imageValues_;
       for (std::size_t v = begin; v < end; ++v) {
-        gathered_[v - begin] = image[static_cast<std::size_t>(mask_[v]) - origin];
+        worker.gathered[v - begin] = image[static_cast<std::size_t>(mask_[v]) - origin];
       }
-      median_.add(gathered_.data(), gathered_.size());
+      worker.median.add(worker.gathered.data(), worker.gathered.size());
     }
   }
 
   DvarsSeries result() const {
     DvarsSeries out;
-    out.median = median_.median();
+    out.median = median_->median();
     double factorSum = 0.0;
     for (std::size_t v = 0; v < mask_.size(); ++v) {
       if (state_[v] != VoxelState::kept) continue;
@@ -198,19 +272,20 @@ class DvarsPasses {
     out.dvars.assign(volumes_, 0.0);
     out.stdDvars.assign(volumes_, 0.0);
     for (std::size_t t = 1; t < volumes_; ++t) {
-      out.dvars[t] = std::sqrt(squareSums_[t] / voxels) * scale;
+      double sum = 0.0;
+      for (std::size_t z = 0; z + 1 < sliceStart_.size(); ++z) sum += sliceSums_[z * volumes_ + t];
+      out.dvars[t] = std::sqrt(sum / voxels) * scale;
       out.stdDvars[t] = out.dvars[t] / meanDifferenceSd;
     }
     return out;
   }
 
-  StcSliceReader& reader_;
-  MaskedSeriesVisitor* visitor_;
   const std::string fmrPath_;
-  const std::size_t volumes_;
-  const std::size_t imageValues_;
-  ExactMedian median_;
-  VoxelSeriesAnalyser analyser_;
+  MaskedSeriesVisitor* visitor_;
+  std::size_t volumes_ = 0;
+  std::size_t imageValues_ = 0;
+  bool integral_ = false;  // 16-bit data
+  std::unique_ptr<ExactMedian> median_;
   std::vector<std::int32_t> mask_;
   // Per slice, the place of its first voxel in the mask; then the mask's size.
   std::vector<std::size_t> sliceStart_;
@@ -218,11 +293,9 @@ class DvarsPasses {
   std::vector<double> spread_;
   std::vector<double> factor_;
   std::vector<VoxelState> state_;
-  std::vector<double> squareSums_;  // per volume, over the kept voxels
-  // Work space, reused from slice to slice.
-  std::vector<float> series_;
-  std::vector<float> gathered_;
-  std::vector<std::size_t> kept_;  // the voxels of a slice to be worked on
+  // Per slice and volume, the kept voxels' squared differences.
+  std::vector<double> sliceSums_;
+  std::vector<std::unique_ptr<SliceWorker>> workers_;
 };
 
 }  // namespace
@@ -233,13 +306,13 @@ DvarsSeries computeDvars(const FmrFileHeader& header, float threshold) {
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold,
                          MaskedSeriesVisitor* visitor) {
-  StcSliceReader reader(header);
-  return DvarsPasses(reader, header.path, threshold, visitor).run();
+  return DvarsPasses([&] { return StcSliceReader(header); }, header.path, threshold, visitor)
+      .run();
 }
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold, std::string_view stcBytes) {
-  StcSliceReader reader(header, stcBytes);
-  return DvarsPasses(reader, header.path, threshold).run();
+  return DvarsPasses([&] { return StcSliceReader(header, stcBytes); }, header.path, threshold)
+      .run();
 }
 
 }  // namespace tsl

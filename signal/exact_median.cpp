@@ -88,6 +88,16 @@ void ExactMedian::addFloat(float value) {
   if (!highCounts_.empty() && bucket == high_.key >> kBucketShift) ++highCounts_[key & kLowBits];
 }
 
+void ExactMedian::merge(const ExactMedian& other) {
+  if (other.pass_ != pass_ || other.int16_ != int16_ || other.counts_.size() != counts_.size() ||
+      other.highCounts_.size() != highCounts_.size()) {
+    throw std::logic_error("ExactMedian: merging the counts of another pass");
+  }
+  for (std::size_t i = 0; i < counts_.size(); ++i) counts_[i] += other.counts_[i];
+  for (std::size_t i = 0; i < highCounts_.size(); ++i) highCounts_[i] += other.highCounts_[i];
+  count_ += other.count_;
+}
+
 bool ExactMedian::endPass() {
   if (known_) return true;
   if (pass_ == 0) {

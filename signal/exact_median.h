@@ -28,6 +28,11 @@ class ExactMedian {
   // count them one by one. REQUIRES: int16Values, and the values in range.
   void addCounts(int lowest, const std::uint32_t* counts, std::size_t n);
 
+  // Adds the values other counted in the current pass, so that several
+  // threads can count a pass each in its own copy. REQUIRES: other is a copy
+  // of this taken at the start of the pass, and this counted nothing since.
+  void merge(const ExactMedian& other);
+
   // Ends the current pass. Returns true when the median is known, false when
   // another pass over the same values is needed. REQUIRES: at least one
   // value was added.
@@ -44,7 +49,7 @@ class ExactMedian {
   double median() const { return (lower_ + upper_) / 2.0; }
 
  private:
-  // A key's rank among the values, found by one histogram per pass.
+  // One of the middle ranks, and what the passes found of its value.
   struct Rank {
     std::uint64_t rank = 0;   // 0-based, among all values
     std::uint32_t key = 0;    // the key bits found so far

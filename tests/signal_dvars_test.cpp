@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
 #include "designmatrix/io_error.h"
 #include "fmr/fmr_header.h"
+#include "fmr/stc_reader.h"
 #include "tests/support/hand_run.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
@@ -29,8 +32,8 @@ class DvarsTest : public ::testing::Test {
   FmrFileHeader run(Dim3 dims, int volumes, bool floats,
                     const std::map<int, std::vector<float>>& series,
                     const std::function<float(int, int)>& background) {
-    return readFmrFileHeader(
-        writeHandRun(dir_.path().string(), dims, volumes, floats, series, background), false);
+    return readFmrFileHeader(writeHandRun(dir_.path(), dims, volumes, floats, series, background),
+                             false);
   }
   std::string fmrPath() const { return dir_.file("run.fmr"); }
   std::string stcPath() const { return dir_.file("run.stc"); }
@@ -146,6 +149,82 @@ TEST_F(DvarsTest, ToleranceAppliesToTheScaledSpreadForFloats) {
   const double squares[] = {121 + 841, 484 + 3600, 289 + 4900, 625 + 6400};
   for (std::size_t t = 1; t < 5; ++t) {
     expectRelative(d.dvars[t], std::sqrt(squares[t - 1] / 3.0) * 1000.0 / median, "dvars");
+  }
+}
+
+// The six steps written out plainly on the whole run in memory (readStcData):
+// sorted series, whole-run median, demeaned sums.
+DvarsSeries plainDvars(const FmrFileHeader& run, float threshold) {
+  FmrFileHeader whole = run;
+  readStcData(whole);
+  std::vector<std::vector<double>> series;
+  for (std::size_t i = 0; i < whole.voxelData[0].size(); ++i) {
+    if (!(whole.voxelData[0][i] > threshold)) continue;
+    series.emplace_back();
+    for (const Volume& v : whole.voxelData) series.back().push_back(v[i]);
+  }
+  std::vector<double> all;
+  for (const auto& s : series) all.insert(all.end(), s.begin(), s.end());
+  std::sort(all.begin(), all.end());
+  DvarsSeries out;
+  out.median = (all[(all.size() - 1) / 2] + all[all.size() / 2]) / 2;
+  const std::size_t volumes = whole.voxelData.size();
+  std::vector<double> squares(volumes, 0.0);
+  double hats = 0.0;
+  for (auto s : series) {
+    for (double& v : s) v = v / out.median * 1000.0;
+    std::vector<double> sorted = s;
+    std::sort(sorted.begin(), sorted.end());
+    const double sd = (sorted[3 * (volumes - 1) / 4] - sorted[(volumes - 1) / 4]) / 1.349;
+    if (!(sd > 1e-7)) continue;
+    double mean = 0.0;
+    for (const double v : s) mean += v / static_cast<double>(volumes);
+    double r0 = 0.0, r1 = 0.0;
+    for (std::size_t t = 0; t < volumes; ++t) {
+      r0 += (s[t] - mean) * (s[t] - mean);
+      if (t > 0) r1 += (s[t] - mean) * (s[t - 1] - mean);
+    }
+    hats += std::sqrt(2.0 * (1.0 - r1 / r0)) * sd;
+    for (std::size_t t = 1; t < volumes; ++t) squares[t] += (s[t] - s[t - 1]) * (s[t] - s[t - 1]);
+    ++out.voxels;
+  }
+  out.dvars.assign(volumes, 0.0);
+  out.stdDvars.assign(volumes, 0.0);
+  for (std::size_t t = 1; t < volumes; ++t) {
+    out.dvars[t] = std::sqrt(squares[t] / static_cast<double>(out.voxels));
+    out.stdDvars[t] = out.dvars[t] / (hats / static_cast<double>(out.voxels));
+  }
+  return out;
+}
+
+// A head of 7 x 5 x 4 voxels over 23 volumes: more voxels per slice than are
+// gathered at once, slices shared among threads, values drifting, jumping and
+// spanning more integers than are counted in some voxels; a few constant
+// voxels. The slice-by-slice passes agree with the plain computation.
+TEST_F(DvarsTest, AgreesWithThePlainComputationOnALargerRun) {
+  const auto value = [](int i, int t) {
+    const int x = i % 7, y = i / 7 % 5, z = i / 35;
+    if (x == 3 && y == 2) return 640.0f;  // constant through the slices
+    const float base = 300.0f + 40.0f * static_cast<float>((x * 3 + y * 5 + z * 7) % 11);
+    const float wiggle = static_cast<float>((i * 37 + t * t * 11 + t * 5) % 29) - 14.0f;
+    const float jump = t == 11 ? 90.0f * static_cast<float>(y - 2) : 0.0f;
+    const float wide = i % 13 == 0 && t % 2 == 1 ? 9000.0f : 0.0f;
+    return base + wiggle * (1.0f + 0.1f * static_cast<float>(z)) + 1.5f * static_cast<float>(t) +
+           jump + wide;
+  };
+  for (const bool floats : {false, true}) {
+    const FmrFileHeader header = run(Dim3{7, 5, 4}, 23, floats, {}, [&](int i, int t) {
+      return floats ? value(i, t) + 0.125f * static_cast<float>(i % 5) : value(i, t);
+    });
+    const DvarsSeries expected = plainDvars(header, 450.0f);
+    const DvarsSeries d = computeDvars(header, 450.0f);
+    EXPECT_EQ(d.voxels, expected.voxels);
+    EXPECT_GT(d.voxels, 40u);
+    EXPECT_EQ(d.median, expected.median);
+    for (std::size_t t = 1; t < 23; ++t) {
+      expectRelative(d.dvars[t], expected.dvars[t], "dvars, volume " + std::to_string(t));
+      expectRelative(d.stdDvars[t], expected.stdDvars[t], "std DVARS, volume " + std::to_string(t));
+    }
   }
 }
 

@@ -55,7 +55,7 @@ TEST_F(NonSteadyStateRunTest, MeansOfTheFirstFiftyVolumes) {
   const std::map<int, std::vector<float>> none;
   for (const bool floats : {false, true}) {
     const std::string fmr = writeHandRun(
-        dir_.path().string(), Dim3{3, 2, 2}, 60, floats, none,
+        dir_.path(), Dim3{3, 2, 2}, 60, floats, none,
         [&](int i, int t) { return t >= 50 ? 90000.0f + static_cast<float>(i) : value(i, t); });
     std::string bytes = readFile(stcPath());
     if (floats) {
@@ -73,7 +73,7 @@ TEST_F(NonSteadyStateRunTest, MeansOfTheFirstFiftyVolumes) {
   }
 
   // A run shorter than 50 volumes is read whole.
-  const std::string fmr = writeHandRun(dir_.path().string(), Dim3{2, 1, 2}, 4, true, {},
+  const std::string fmr = writeHandRun(dir_.path(), Dim3{2, 1, 2}, 4, true, {},
                                        [](int i, int t) { return float(t * 10 + i); });
   EXPECT_EQ(leadingVolumeMeans(readFmrFileHeader(fmr, false)),
             (std::vector<double>{1.5, 11.5, 21.5, 31.5}));

@@ -98,6 +98,23 @@ TEST(ExactMedianTest, FloatsInTwoPasses) {
   EXPECT_EQ(median.upperBound(), 1004.0 - 0x1p-14);
   median.add(close, 7);
   EXPECT_THROW(median.endPass(), std::logic_error);
+
+  // Passes counted in two copies and merged: the same median.
+  ExactMedian shared(false);
+  for (int pass = 0; pass < 2; ++pass) {
+    ExactMedian front = shared;
+    ExactMedian back = shared;
+    front.add(close, 3);
+    back.add(close + 3, 5);
+    shared.merge(front);
+    shared.merge(back);
+    EXPECT_EQ(shared.endPass(), pass == 1);
+  }
+  EXPECT_EQ(shared.median(), cases[0].median);
+  ExactMedian other(false);
+  other.add(close, 8);
+  other.endPass();
+  EXPECT_THROW(other.merge(ExactMedian(false)), std::logic_error);
 }
 
 TEST(VoxelSeriesTermsTest, CountedAndSelectedQuartilesAgree) {

@@ -3,6 +3,7 @@
 #ifndef TESSEL_TESTS_SUPPORT_HAND_RUN_H
 #define TESSEL_TESTS_SUPPORT_HAND_RUN_H
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,12 +14,13 @@
 
 namespace tsl::testing {
 
-// Writes <folder>/run.fmr and run.stc: dims.x x dims.y x dims.z voxels,
+// Writes <folder>/run.fmr and run.stc (paths in generic form, as
+// TempDir::file gives them): dims.x x dims.y x dims.z voxels,
 // `volumes` volumes of 16-bit values or floats. Voxel i (index (z * dims.y +
 // y) * dims.x + x) holds series.at(i)[t] where listed, background(i, t)
 // otherwise. Returns the header's path.
-inline std::string writeHandRun(const std::string& folder, Dim3 dims, int volumes, bool floats,
-                                const std::map<int, std::vector<float>>& series,
+inline std::string writeHandRun(const std::filesystem::path& folder, Dim3 dims, int volumes,
+                                bool floats, const std::map<int, std::vector<float>>& series,
                                 const std::function<float(int i, int t)>& background) {
   FmrLayout layout;
   layout.volumes = volumes;
@@ -27,17 +29,16 @@ inline std::string writeHandRun(const std::string& folder, Dim3 dims, int volume
   layout.resolutionY = dims.y;
   layout.dataType = floats ? 2 : 1;
   layout.prefix = "run";
-  const std::string fmr = folder + "/run.fmr";
+  const std::string fmr = (folder / "run.fmr").generic_string();
   writeFmrHeader(fmr, layout);
-  writeStc(
-      folder + "/run.stc", dims.x, dims.y, dims.z, volumes,
-      [&](int x, int y, int z, int t) {
-        const int i = (z * dims.y + y) * dims.x + x;
-        const auto listed = series.find(i);
-        return listed != series.end() ? listed->second.at(static_cast<std::size_t>(t))
-                                      : background(i, t);
-      },
-      floats);
+  writeStc((folder / "run.stc").generic_string(), dims.x, dims.y, dims.z, volumes,
+           [&](int x, int y, int z, int t) {
+             const int i = (z * dims.y + y) * dims.x + x;
+             const auto listed = series.find(i);
+             return listed != series.end() ? listed->second.at(static_cast<std::size_t>(t))
+                                           : background(i, t);
+           },
+           floats);
   return fmr;
 }
 
