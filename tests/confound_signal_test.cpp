@@ -375,5 +375,43 @@ TEST_F(SignalTask, MotionFilterTakesBreathingOutOfTheRun) {
   EXPECT_FALSE(fs::exists(dir.file("mb_3DMC_filtered.sdm")));
 }
 
+// The study report beside the chosen file: complete, with each run's carpet,
+// the parameters read in order and the inputs with their sizes; when it
+// cannot be written, or a run fails, an older report keeps its bytes.
+TEST_F(SignalTask, StudyReportOfAnMdm) {
+  const std::string run1 = motion("run1");
+  const std::string fmr1 = writeRun("run1");
+  writeMdm(dir.file("study.mdm"), {run1}, {fmr1});
+  test::RecordingHost host = hostFor(dir.file("study.mdm"), "");
+  host.set("create_spikes", 1);
+  host.set("compute_dvars", 1);
+  host.set("create_report", 1);
+  createConfoundModels(host);
+  EXPECT_EQ(log(host).back(), "Tessel>  Saved the study report: <dir>/study_report.html");
+  EXPECT_FALSE(fs::exists(dir.file("study_qc.tsv")));  // the table needs create_qc
+  const std::string page = readFile(dir.file("study_report.html"));
+  auto at = [&page](const std::string& text) { return page.find(text); };
+  EXPECT_NE(at("class=\"carpet\""), std::string::npos);
+  EXPECT_LT(at("<td>spike_threshold</td><td>0.5</td>"), at("<td>compute_dvars</td><td>1</td>"));
+  EXPECT_LT(at("<td>compute_dvars</td><td>1</td>"), at("<td>create_report</td><td>1</td>"));
+  EXPECT_NE(at(fmr1 + "</td><td>" + std::to_string(fs::file_size(fmr1)) + "</td>"),
+            std::string::npos);
+  EXPECT_NE(at(run1 + "</td><td>" + std::to_string(fs::file_size(run1)) + "</td>"),
+            std::string::npos);
+  EXPECT_NE(at("run1_3DMC_spikes.sdm"), std::string::npos);  // the run's files
+
+  fs::create_directory(dir.file("run1_3DMC_detr.sdm"));
+  host.set("create_detrended", 1);
+  EXPECT_THROW(createConfoundModels(host), std::runtime_error);
+  fs::remove(dir.file("run1_3DMC_detr.sdm"));
+  writeMdm(dir.file("other.mdm"), {run1}, {fmr1});
+  fs::create_directory(dir.file("other_report.html"));
+  host.set("sdmfile", dir.file("other.mdm"));
+  EXPECT_THROW_MSG(createConfoundModels(host), std::runtime_error,
+                   "Cannot Create file: " + dir.file("other_report.html"));
+  EXPECT_EQ(readFile(dir.file("study_report.html")), page);
+  EXPECT_TRUE(fs::is_directory(dir.file("other_report.html")));
+}
+
 }  // namespace
 }  // namespace tsl::testing
