@@ -50,8 +50,9 @@ struct DvarsSeries {
 // The STC file is read slice by slice, once for 16-bit data and twice for
 // floats (whose median needs a second look), rarely a third time (a float
 // run with a voxel whose variation is within the tolerance's reach of where
-// the median lies); memory is about one slice's series plus a few numbers per
-// masked voxel and per volume.
+// the median lies), by up to two threads, each holding one slice's series;
+// beyond those, memory is a few numbers per masked voxel and per slice and
+// volume. The result does not depend on the number of threads.
 //
 // Throws what StcSliceReader throws (the header checks, the STC file's
 // opening, size and reading, values that are not finite numbers); IOError

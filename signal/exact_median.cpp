@@ -71,10 +71,13 @@ void ExactMedian::addCounts(int lowest, const std::uint32_t* counts, std::size_t
     throw std::logic_error("ExactMedian: counts outside the 16-bit range");
   }
   std::uint64_t* into = counts_.data() + (lowest - kInt16Lowest);
+  // Summed apart from count_, which the compiler must assume into may alias.
+  std::uint64_t added = 0;
   for (std::size_t i = 0; i < n; ++i) {
     into[i] += counts[i];
-    count_ += counts[i];
+    added += counts[i];
   }
+  count_ += added;
 }
 
 void ExactMedian::addFloat(float value) {

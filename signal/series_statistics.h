@@ -4,6 +4,7 @@
 #define TESSEL_SIGNAL_SERIES_STATISTICS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tsl {
@@ -18,6 +19,10 @@ std::size_t lowerPercentileIndex(std::size_t count, unsigned percent);
 // and r(k) the sum over t of x[t] x[t + k], r(1) / r(0). 0 for a constant
 // series or one of fewer than 2 values, which have no autocorrelation.
 double lag1Autocorrelation(const float* values, std::size_t count);
+// The same of integers, as 16-bit data are: the sums are taken exactly in
+// integers about an integer near the mean, so they need no order and lose
+// nothing to cancellation. REQUIRES: every value within -65536 ... 65536.
+double lag1Autocorrelation(const std::int32_t* values, std::size_t count);
 
 // The median: the middle value of the sorted values, the mean of the two
 // middle ones for an even count. REQUIRES: values is not empty.

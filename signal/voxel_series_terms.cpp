@@ -63,7 +63,9 @@ VoxelSeriesTerms VoxelSeriesAnalyser::analyse(const float* series, std::size_t c
   terms.spread = (high - low) / kInterquartileSigmas * kDvarsIntensityScale;
   if (terms.spread > 0.0) {
     // Rounding may put a strongly correlated series' coefficient a hair above 1.
-    terms.factor = std::sqrt(std::max(0.0, 2.0 * (1.0 - lag1Autocorrelation(series, count))));
+    const double a = counted_ ? lag1Autocorrelation(integers_.data(), count)
+                              : lag1Autocorrelation(series, count);
+    terms.factor = std::sqrt(std::max(0.0, 2.0 * (1.0 - a)));
   }
   return terms;
 }

@@ -32,6 +32,15 @@ TEST(SeriesStatisticsTest, PercentilesAutocorrelationAndMedian) {
   const float constant[] = {5, 5, 5};
   EXPECT_EQ(lag1Autocorrelation(constant, 3), 0.0);
   EXPECT_EQ(lag1Autocorrelation(constant, 1), 0.0);
+  // Integers, exactly: the same series, and shifted far from 0 either way.
+  for (const std::int32_t shift : {0, 29999, -32769}) {
+    const std::int32_t integers[] = {1 + shift, 2 + shift, 4 + shift, 3 + shift};
+    EXPECT_DOUBLE_EQ(lag1Autocorrelation(integers, 4), 0.15) << shift;
+  }
+  const std::int32_t signs[] = {1, -1, 1, -1, 1, -1, 1};
+  EXPECT_DOUBLE_EQ(lag1Autocorrelation(signs, 7), -6.0 / 7.0);
+  const std::int32_t flat[] = {-7, -7, -7};
+  EXPECT_EQ(lag1Autocorrelation(flat, 3), 0.0);
 
   EXPECT_EQ(medianOf({3, 1, 2}), 2.0);
   EXPECT_EQ(medianOf({4, 1, 3, 2}), 2.5);
