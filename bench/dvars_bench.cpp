@@ -209,9 +209,13 @@ void benchRun(const RunShape& s, const fs::path& dir, int repeat, bool writeOnly
   // The study report's carpet plot, made from the same pass.
   struct CarpetVisitor : tsl::MaskedSeriesVisitor {
     std::optional<tsl::CarpetPlot> plot;
-    void begin(std::size_t voxels, std::size_t volumes) override { plot.emplace(voxels, volumes); }
-    void visit(const float* series, std::size_t volumes) override {
-      plot->addVoxel(std::span<const float>(series, volumes));
+    void begin(std::size_t voxels, std::size_t volumes,
+               const std::vector<std::size_t>& sliceStarts) override {
+      plot.emplace(voxels, volumes, sliceStarts);
+    }
+    void visit(std::size_t slice, std::size_t voxel, const float* series,
+               std::size_t volumes) override {
+      plot->addVoxelOf(slice, voxel, std::span<const float>(series, volumes));
     }
   };
   std::size_t carpetRows = 0;

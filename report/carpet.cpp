@@ -19,29 +19,49 @@ std::uint8_t carpetGreyOf(double z) {
 }
 
 CarpetPlot::CarpetPlot(std::size_t voxels, std::size_t volumes)
+    : CarpetPlot(voxels, volumes, {0, voxels}) {}
+
+CarpetPlot::CarpetPlot(std::size_t voxels, std::size_t volumes, std::vector<std::size_t> partStarts)
     : voxels_(voxels), volumes_(volumes) {
   if (voxels == 0 || volumes == 0) {
     throw std::invalid_argument("Carpet plot: " + std::to_string(voxels) + " voxels and " +
                                 std::to_string(volumes) +
                                 " volumes; it needs at least one of each");
   }
+  if (partStarts.size() < 2 || partStarts.front() != 0 || partStarts.back() != voxels ||
+      !std::is_sorted(partStarts.begin(), partStarts.end())) {
+    throw std::invalid_argument("Carpet plot: the parts do not cover its " +
+                                std::to_string(voxels) + " voxels in order");
+  }
   groupSize_ = (voxels + kCarpetMaxRows - 1) / kCarpetMaxRows;
   rows_ = (voxels + groupSize_ - 1) / groupSize_;
-  sums_.assign(rows_ * volumes_, 0.0);
-  residuals_.resize(volumes_);
+  for (std::size_t p = 0; p + 1 < partStarts.size(); ++p) {
+    Part part;
+    if (partStarts[p] < partStarts[p + 1]) {
+      part.firstRow = partStarts[p] / groupSize_;
+      const std::size_t lastRow = (partStarts[p + 1] - 1) / groupSize_;
+      part.sums.assign((lastRow - part.firstRow + 1) * volumes_, 0.0);
+      part.residuals.resize(volumes_);
+    }
+    parts_.push_back(std::move(part));
+  }
 }
 
-void CarpetPlot::addVoxel(std::span<const double> series) { add(series); }
-void CarpetPlot::addVoxel(std::span<const float> series) { add(series); }
+void CarpetPlot::addVoxel(std::span<const double> series) { add(parts_[0], added_, series); }
+void CarpetPlot::addVoxel(std::span<const float> series) { add(parts_[0], added_, series); }
+
+void CarpetPlot::addVoxelOf(std::size_t part, std::size_t voxel, std::span<const float> series) {
+  add(parts_.at(part), voxel, series);
+}
 
 template <typename Value>
-void CarpetPlot::add(std::span<const Value> series) {
-  if (added_ == voxels_) {
+void CarpetPlot::add(Part& part, std::size_t voxel, std::span<const Value> series) {
+  if (added_ >= voxels_) {
     throw std::invalid_argument("Carpet plot: all " + std::to_string(voxels_) +
                                 " voxels were added already");
   }
   if (series.size() != volumes_) {
-    throw std::invalid_argument("Carpet plot: voxel " + std::to_string(added_) + " has " +
+    throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) + " has " +
                                 std::to_string(series.size()) + " values, expected " +
                                 std::to_string(volumes_));
   }
@@ -51,7 +71,7 @@ void CarpetPlot::add(std::span<const Value> series) {
   for (std::size_t t = 0; t < n; ++t) {
     const double x = series[t];
     if (!std::isfinite(x)) {
-      throw std::invalid_argument("Carpet plot: voxel " + std::to_string(added_) + ", volume " +
+      throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) + ", volume " +
                                   std::to_string(t) + " holds a value that is not a finite number");
     }
     sum += x;
@@ -72,17 +92,17 @@ void CarpetPlot::add(std::span<const Value> series) {
   double squares = 0.0;
   for (std::size_t t = 0; t < n; ++t) {
     const double c = static_cast<double>(t) - centre;
-    residuals_[t] = series[t] - mean - slope * c;
-    squares += residuals_[t] * residuals_[t];
+    part.residuals[t] = series[t] - mean - slope * c;
+    squares += part.residuals[t] * part.residuals[t];
   }
   const double deviation = n > 1 ? std::sqrt(squares / static_cast<double>(n - 1)) : 0.0;
   if (!std::isfinite(deviation)) {
-    throw std::invalid_argument("Carpet plot: voxel " + std::to_string(added_) +
+    throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) +
                                 " holds values too large to standardise");
   }
   if (deviation > kCarpetFlatTolerance * largest) {
-    double* row = sums_.data() + (added_ / groupSize_) * n;
-    for (std::size_t t = 0; t < n; ++t) row[t] += residuals_[t] / deviation;
+    double* row = part.sums.data() + (voxel / groupSize_ - part.firstRow) * n;
+    for (std::size_t t = 0; t < n; ++t) row[t] += part.residuals[t] / deviation;
   }
   ++added_;
 }
@@ -96,11 +116,16 @@ GreyImage CarpetPlot::image() const {
   image.width = volumes_;
   image.height = rows_;
   image.pixels.resize(rows_ * volumes_);
+  std::vector<double> sums(rows_ * volumes_, 0.0);
+  for (const Part& part : parts_) {
+    for (std::size_t i = 0; i < part.sums.size(); ++i)
+      sums[part.firstRow * volumes_ + i] += part.sums[i];
+  }
   for (std::size_t r = 0; r < rows_; ++r) {
     const std::size_t members = std::min(groupSize_, voxels_ - r * groupSize_);
     for (std::size_t t = 0; t < volumes_; ++t) {
       const std::size_t i = r * volumes_ + t;
-      image.pixels[i] = carpetGreyOf(sums_[i] / static_cast<double>(members));
+      image.pixels[i] = carpetGreyOf(sums[i] / static_cast<double>(members));
     }
   }
   return image;

@@ -23,6 +23,7 @@
 #ifndef TESSEL_REPORT_CARPET_H
 #define TESSEL_REPORT_CARPET_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,6 +46,14 @@ class CarpetPlot {
   // Throws std::invalid_argument when voxels or volumes is 0.
   CarpetPlot(std::size_t voxels, std::size_t volumes);
 
+  // The same for voxels that arrive in parts (the slices of a run, read by
+  // several threads): part p holds the voxels partStarts[p] ... partStarts[p
+  // + 1] - 1, partStarts starting at 0 and ending at voxels. Each part sums
+  // its voxels on its own, and image() adds the parts in order, so the image
+  // does not depend on which thread added which part. Throws
+  // std::invalid_argument as above, and when partStarts is not such a list.
+  CarpetPlot(std::size_t voxels, std::size_t volumes, std::vector<std::size_t> partStarts);
+
   std::size_t rows() const { return rows_; }
   std::size_t voxelsPerRow() const { return groupSize_; }
   std::size_t voxelsAdded() const { return added_; }
@@ -56,21 +65,33 @@ class CarpetPlot {
   void addVoxel(std::span<const double> series);
   void addVoxel(std::span<const float> series);
 
+  // Adds voxel (its index among all voxels) of part, as addVoxel does. The
+  // voxels of one part come from one thread, in increasing order; different
+  // parts may be added by different threads at once.
+  // REQUIRES: voxel lies in part, and has not been added.
+  void addVoxelOf(std::size_t part, std::size_t voxel, std::span<const float> series);
+
   // The image: one column per volume, rows() rows. Throws std::logic_error
   // when fewer voxels than announced were added.
   GreyImage image() const;
 
  private:
+  // The sums of one part's voxels: rows firstRow ... of the image.
+  struct Part {
+    std::size_t firstRow = 0;
+    std::vector<double> sums;       // its rows x volumes_ sums of z-scores
+    std::vector<double> residuals;  // work space: one voxel's detrended series
+  };
+
   template <typename Value>
-  void add(std::span<const Value> series);
+  void add(Part& part, std::size_t voxel, std::span<const Value> series);
 
   std::size_t voxels_;
   std::size_t volumes_;
   std::size_t groupSize_;
   std::size_t rows_;
-  std::size_t added_ = 0;
-  std::vector<double> sums_;       // rows_ x volumes_ sums of z-scores
-  std::vector<double> residuals_;  // work space: one voxel's detrended series
+  std::atomic<std::size_t> added_ = 0;
+  std::vector<Part> parts_;
 };
 
 }  // namespace tsl

@@ -78,8 +78,7 @@ struct SliceWorker {
 // adds those of the few that needed the exact median. Slices are worked on
 // by up to kMaxSliceThreads threads; each slice's differences are summed on
 // their own and the slices added in order, so the result does not depend on
-// the number of threads. A visitor of the masked series sees them in mask
-// order, so the slices are then worked on by one thread.
+// the number of threads.
 class DvarsPasses {
  public:
   DvarsPasses(const std::function<StcSliceReader()>& openReader, const std::string& fmrPath,
@@ -101,14 +100,12 @@ class DvarsPasses {
       sliceStart_.push_back(static_cast<std::size_t>(
           std::lower_bound(mask_.begin(), mask_.end(), first) - mask_.begin()));
     }
-    if (visitor_ != nullptr) visitor_->begin(mask_.size(), volumes_);
+    if (visitor_ != nullptr) visitor_->begin(mask_.size(), volumes_, sliceStart_);
     spread_.assign(mask_.size(), 0.0);
     factor_.assign(mask_.size(), 0.0);
     state_.assign(mask_.size(), VoxelState::pending);
     sliceSums_.assign(slices * volumes_, 0.0);
-    const unsigned threads =
-        visitor_ != nullptr ? 1u
-                            : std::clamp(std::thread::hardware_concurrency(), 1u, kMaxSliceThreads);
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxSliceThreads);
     workers_.push_back(std::make_unique<SliceWorker>(std::move(reader), *median_, integral_));
     for (unsigned w = 1; w < std::min<std::size_t>(threads, slices); ++w) {
       workers_.push_back(std::make_unique<SliceWorker>(openReader(), *median_, integral_));
@@ -200,7 +197,7 @@ class DvarsPasses {
       return;
     }
     forEachSeries(worker, origin, [&](std::size_t v, const float* series) {
-      if (visitor_ != nullptr) visitor_->visit(series, volumes_);
+      if (visitor_ != nullptr) visitor_->visit(z, v, series, volumes_);
       const VoxelSeriesTerms terms = worker.analyser.analyse(series, volumes_);
       spread_[v] = terms.spread;
       factor_[v] = terms.factor;
@@ -306,8 +303,7 @@ DvarsSeries computeDvars(const FmrFileHeader& header, float threshold) {
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold,
                          MaskedSeriesVisitor* visitor) {
-  return DvarsPasses([&] { return StcSliceReader(header); }, header.path, threshold, visitor)
-      .run();
+  return DvarsPasses([&] { return StcSliceReader(header); }, header.path, threshold, visitor).run();
 }
 
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold, std::string_view stcBytes) {

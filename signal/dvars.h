@@ -65,16 +65,22 @@ struct DvarsSeries {
 // quartiles to differ: fewer than 3 volumes).
 DvarsSeries computeDvars(const FmrFileHeader& header, float threshold);
 
-// Sees every masked voxel's whole series once, in mask order (slice, row,
-// column), during computeDvars's first pass: what else is made of the voxel
-// data (a carpet plot) costs no further read of the run.
+// Sees every masked voxel's whole series once during computeDvars's first
+// pass: what else is made of the voxel data (a carpet plot) costs no further
+// read of the run. The slices are read by up to two threads: the voxels of
+// one slice come from one thread, in mask order (row, then column), while
+// another slice's may come at the same time from another.
 class MaskedSeriesVisitor {
  public:
   virtual ~MaskedSeriesVisitor() = default;
-  // Called once, before the first series: the mask's size and the volumes.
-  virtual void begin(std::size_t voxels, std::size_t volumes) = 0;
-  // series holds the voxel's value in every volume, in time order.
-  virtual void visit(const float* series, std::size_t volumes) = 0;
+  // Called once, before the first series: the mask's size, the volumes, and
+  // per slice the index of its first masked voxel (then the mask's size).
+  virtual void begin(std::size_t voxels, std::size_t volumes,
+                     const std::vector<std::size_t>& sliceStarts) = 0;
+  // voxel is the index in the mask of slice's voxel; series holds its value
+  // in every volume, in time order.
+  virtual void visit(std::size_t slice, std::size_t voxel, const float* series,
+                     std::size_t volumes) = 0;
 };
 
 // computeDvars, showing each masked voxel's series to visitor (when not

@@ -12,9 +12,13 @@ namespace {
 // Makes the carpet plot of the masked voxels as the DVARS pass reads them.
 class CarpetMaker : public MaskedSeriesVisitor {
  public:
-  void begin(std::size_t voxels, std::size_t volumes) override { plot_.emplace(voxels, volumes); }
-  void visit(const float* series, std::size_t volumes) override {
-    plot_->addVoxel(std::span<const float>(series, volumes));
+  void begin(std::size_t voxels, std::size_t volumes,
+             const std::vector<std::size_t>& sliceStarts) override {
+    plot_.emplace(voxels, volumes, sliceStarts);
+  }
+  void visit(std::size_t slice, std::size_t voxel, const float* series,
+             std::size_t volumes) override {
+    plot_->addVoxelOf(slice, voxel, std::span<const float>(series, volumes));
   }
   GreyImage image() const { return plot_->image(); }
 
