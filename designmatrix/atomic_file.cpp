@@ -249,7 +249,7 @@ void FileSet::add(const std::string& path, const std::function<void(std::ostream
     avoid.push_back(path);
     const std::string moved = reserveBeside(other.target, avoid);
     if (moved.empty() || !replaceFile(other.temporary, moved)) {
-      removeQuietly(moved);
+      if (!moved.empty()) removeQuietly(moved);
       throw std::runtime_error("Cannot Create file: " + path);
     }
     other.temporary = moved;
@@ -272,6 +272,8 @@ bool FileSet::remove(const std::string& path) {
 }
 
 void FileSet::commit() {
+  // Every target is checked before the first is moved, so that a protected
+  // file is not moved aside even for a moment.
   for (const Entry& entry : entries_) {
     if (!mayNotWrite(entry.target)) continue;
     if (entry.temporary.empty()) throw IOError("Failed removing file: " + entry.target);
