@@ -346,8 +346,22 @@ TEST_F(SignalTask, MotionFilterTakesBreathingOutOfTheRun) {
   EXPECT_NEAR(std::stod(qc[4]), std::stod(means[3]), 1e-5);
 
   host.set("create_filtered", 1);
+  host.set("create_confounds_tsv", 1);
   createConfoundModels(host);
   const SdmDocument filtered(dir.file("mb_3DMC_filtered.sdm"));
+  // The table keeps the estimated parameters and adds the filtered ones.
+  const std::vector<std::string> table =
+      split(readFile(dir.file("mb_3DMC_desc-confounds_timeseries.tsv")), '\n');
+  const std::vector<std::string> header = split(table[0], '\t');
+  EXPECT_EQ(header[28], "trans_x_filtered");
+  EXPECT_EQ(header[34], "framewise_displacement_filtered");
+  const std::vector<std::string> row31 = split(table[31], '\t');
+  EXPECT_EQ(std::stof(row31[0]), SdmDocument(sdm).columns[0][30]);
+  EXPECT_NEAR(std::stod(row31[29]), filtered.columns[1][30], 1e-6);
+  EXPECT_NE(readFile(dir.file("mb_3DMC_desc-confounds_timeseries.json"))
+                .find("\"MotionFilter\": \"notch 12-18 breaths per minute at TR 800 ms"),
+            std::string::npos);
+  host.set("create_confounds_tsv", 0);
   EXPECT_EQ(filtered.names[0], "Translation X [mm] filtered");
   EXPECT_LT(std::fabs(filtered.columns[1][30] - filtered.columns[1][31]), 0.05f);
 
