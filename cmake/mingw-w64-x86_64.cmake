@@ -15,13 +15,15 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # ctest runs the Windows binaries through wine, in one prefix shared by every
 # Windows build of this work tree (a new prefix costs seconds and ~700 MB; it
 # is created on first use), and without wine's debug chatter, so that a plain
-# `ctest --test-dir <build>` behaves like the test preset.
+# `ctest --test-dir <build>` behaves like the test preset. wine_run.sh tries
+# again a start that wine could not complete.
 find_program(TESSEL_WINE64 NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
 find_program(TESSEL_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine REQUIRED)
 set(TESSEL_WINEPREFIX "${CMAKE_SOURCE_DIR}/build/wineprefix" CACHE PATH
     "Wine prefix the Windows tests run in")
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=${TESSEL_WINEPREFIX} ${TESSEL_WINE64})
+    ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=${TESSEL_WINEPREFIX}
+    sh ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh ${TESSEL_WINE64})
 
 # Tools that inspect the built Windows binaries on the build host.
 find_program(TESSEL_MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
