@@ -208,6 +208,10 @@ bool occupiedByNonFolder(const std::string& path) {
 
 }  // namespace
 
+void requireWritable(const std::string& path) {
+  if (mayNotWrite(path)) throw std::runtime_error("Cannot Create file: " + path);
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
   // std::filesystem::rename replaces an existing target on POSIX (rename) and
   // with MinGW's library on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING),

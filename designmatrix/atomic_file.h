@@ -40,6 +40,11 @@ namespace tsl {
 void writeFileAtomically(const std::string& path,
                          const std::function<void(std::ostream&)>& writeBody);
 
+// Throws std::runtime_error "Cannot Create file: " + path when a file at
+// path exists that this user may not write, as writeFileAtomically would;
+// for a caller that must refuse it before other files are put in place.
+void requireWritable(const std::string& path);
+
 // Renames from over to, replacing an existing file. Returns false (and leaves
 // both as they were) when that is not possible.
 bool replaceFile(const std::string& from, const std::string& to);

@@ -458,6 +458,10 @@ void createConfoundModels(Host& host) {
       foldMotionFilterBand(params.filter, data[r].header.TR.value, runs[r].motion.path);
     }
   }
+  // The study's files come after the runs' files: one the user protected is
+  // refused before any run's file is put in place.
+  if (params.createQc) requireWritable(qualityTablePath(params.shared.motionFile));
+  if (params.createReport) requireWritable(studyReportPath(params.shared.motionFile));
   std::vector<RunSignal> signals;
   for (std::size_t r = 0; r < runs.size(); ++r) {
     signals.push_back(needs.any()
