@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
 #include "examples/run_file_writer.h"
@@ -53,7 +54,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using tsl::bench::bestOf;
+using tsl::bench::Clock;
+using tsl::bench::secondsOf;
 
 constexpr float kThreshold = 400.0f;
 constexpr float kVoxelMm = 3.0f;
@@ -135,18 +138,6 @@ RunFiles writeRun(const fs::path& dir, const RunShape& s) {
                 false);
   tsl::writeHostMotionSdm(files.sdm, motionOf(s.volumes));
   return files;
-}
-
-double secondsOf(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double bestOf(int repeat, const std::function<void()>& work) {
-  double best = 1e300;
-  for (int i = 0; i < repeat; ++i) best = std::min(best, secondsOf(work));
-  return best;
 }
 
 struct ProcessResult {

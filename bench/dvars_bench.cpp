@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "examples/run_file_writer.h"
 #include "fmr/fmr_header.h"
 #include "report/carpet.h"
@@ -53,7 +54,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using tsl::bench::bestOf;
+using tsl::bench::Clock;
+using tsl::bench::secondsOf;
 
 constexpr float kThreshold = 400.0f;
 constexpr int kNonSteadyVolumes = 3;
@@ -142,18 +145,6 @@ RunFiles writeRun(const fs::path& dir, const RunShape& s) {
       files.stc, s.dimX, s.dimY, s.slices, s.volumes,
       [&s](int x, int y, int z, int t) { return intensity(s, x, y, z, t); }, s.floats);
   return files;
-}
-
-double secondsOf(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double bestOf(int repeat, const std::function<void()>& work) {
-  double best = 1e300;
-  for (int i = 0; i < repeat; ++i) best = std::min(best, secondsOf(work));
-  return best;
 }
 
 // Reads the whole file once, so that the timings see a warm cache.
