@@ -17,13 +17,9 @@ constexpr const char* kParameterNames[kMotionParameterCount] = {"trans_x", "tran
 constexpr const char* kAxes[3] = {"x", "y", "z"};
 constexpr int kTranslations = 3;
 
-std::string shortest(double value) {
-  char digits[64];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return std::string(digits, end);
-}
-
-std::string shortest(float value) {
+// The shortest text that reads back as value (a float as the float it is).
+template <typename Number>
+std::string shortest(Number value) {
   char digits[64];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   return std::string(digits, end);
