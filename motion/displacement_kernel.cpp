@@ -172,14 +172,12 @@ struct alignas(64) Tile {
 }
 
 // The same code compiled twice: for any x86-64 CPU, and with AVX2 (eight
-// floats per instruction). No fused multiply-adds in either, so both round
-// every operation alike.
+// floats per instruction).
 void runTilesBaseline(const KernelInput& in, Tile& t, std::size_t firstTile, std::size_t endTile) {
   runTiles(in, t, firstTile, endTile);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define TESSEL_HAVE_AVX2_KERNEL 1
+#ifdef TESSEL_HAVE_AVX2_KERNEL
 [[gnu::target("avx2")]] void runTilesAvx2(const KernelInput& in, Tile& t, std::size_t firstTile,
                                           std::size_t endTile) {
   runTiles(in, t, firstTile, endTile);
@@ -189,12 +187,7 @@ void runTilesBaseline(const KernelInput& in, Tile& t, std::size_t firstTile, std
 using TileRunner = void (*)(const KernelInput&, Tile&, std::size_t, std::size_t);
 
 TileRunner chooseRunner(KernelInstructions instructions) {
-  if (instructions == KernelInstructions::baseline) return runTilesBaseline;
-  const bool avx2 = cpuHasAvx2();
-  if (instructions == KernelInstructions::avx2 && !avx2) {
-    throw std::invalid_argument(
-        "the AVX2 version of the displacement kernel needs a CPU with AVX2");
-  }
+  const bool avx2 = useAvx2(instructions, "the displacement kernel");
 #ifdef TESSEL_HAVE_AVX2_KERNEL
   if (avx2) return runTilesAvx2;
 #endif
@@ -231,14 +224,6 @@ void runOnThreads(TileRunner runner, const KernelInput& in, std::size_t tiles, u
 }
 
 }  // namespace
-
-bool cpuHasAvx2() {
-#ifdef TESSEL_HAVE_AVX2_KERNEL
-  return __builtin_cpu_supports("avx2") != 0;
-#else
-  return false;
-#endif
-}
 
 void checkMotionDocument(const SdmDocument& motion) {
   requireMotionParameters(motion);

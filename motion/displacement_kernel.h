@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "designmatrix/cpu_features.h"
 #include "designmatrix/motion_parameters.h"
 #include "designmatrix/sdm_document.h"
 #include "motion/volume.h"
@@ -30,10 +31,6 @@ struct DisplacementMaps {
 // columns, a motion column shorter than NrOfDataPoints), or no data points.
 void checkMotionDocument(const SdmDocument& motion);
 
-// Which compiled version of the inner loop runs: the one for every x86-64
-// CPU, or the one that uses AVX2. Both give the same bits.
-enum class KernelInstructions { automatic, baseline, avx2 };
-
 struct KernelOptions {
   // automatic: AVX2 where this CPU has it.
   KernelInstructions instructions = KernelInstructions::automatic;
@@ -42,9 +39,6 @@ struct KernelOptions {
   // does not depend on this number.
   unsigned threads = 0;
 };
-
-// True when this CPU can run the AVX2 version.
-bool cpuHasAvx2();
 
 // For every volume j of motion (row j of its first six columns): moves the
 // centres of the dims grid spanning extent millimetres by motionMatrix of

@@ -4,16 +4,24 @@
 // rows at once; a lone voxel's noise does not.
 //
 // It is built while the run's voxel data pass by, voxel after voxel, so that
-// the DVARS pass can feed it: memory is one accumulator per pixel and one
-// series of work space, nothing per voxel.
+// the DVARS pass can feed it: memory is one accumulator per pixel and a few
+// numbers per row, nothing per voxel.
 //
 // Each voxel's series x (T values) becomes z-scores: x minus its mean and
 // its least-squares line over the volume index, divided by the standard
 // deviation of what is left (n - 1 divisor). A voxel whose deviation is 0
 // (constant, or a straight line) has z = 0 at every volume; so has every
-// voxel of a run of one volume. Deviations within kCarpetFlatTolerance of
-// the series' largest magnitude count as 0: what is left of a straight line
-// after rounding is no signal.
+// voxel of a run of one volume. A residual sum of squares within
+// kCarpetFlatTolerance of the sum of squares about the mean counts as 0:
+// what is left of a straight line after rounding is no signal.
+//
+// The sums a voxel needs are taken in one look at its series (of its values
+// less the first, which keeps them exact for 16-bit data); a second look
+// adds the series less its mean, times the voxel's scale, to its row, and
+// the row keeps the sum of the scaled slopes, whose line image() takes off.
+// The sums run in a fixed set of independent lanes, so that vector
+// instructions can take them, in an order that depends neither on the
+// instructions (each version below gives the same bits) nor on threads.
 //
 // Voxels come in mask order (slice, then row, then column). Image row r is
 // the mean of the z-scores of the voxels r g ... r g + g - 1, with g =
@@ -23,12 +31,12 @@
 #ifndef TESSEL_REPORT_CARPET_H
 #define TESSEL_REPORT_CARPET_H
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "designmatrix/cpu_features.h"
 #include "report/png_image.h"
 
 namespace tsl {
@@ -36,7 +44,7 @@ namespace tsl {
 inline constexpr std::size_t kCarpetMaxRows = 500;
 // The z-scores shown black and white.
 inline constexpr double kCarpetZLimit = 2.0;
-inline constexpr double kCarpetFlatTolerance = 1e-12;
+inline constexpr double kCarpetFlatTolerance = 1e-10;
 
 // The grey level of z-score z, as above.
 std::uint8_t carpetGreyOf(double z);
@@ -52,22 +60,28 @@ class CarpetPlot {
   // its voxels on its own, and image() adds the parts in order, so the image
   // does not depend on which thread added which part. Throws
   // std::invalid_argument as above, and when partStarts is not such a list.
-  CarpetPlot(std::size_t voxels, std::size_t volumes, std::vector<std::size_t> partStarts);
+  // instructions chooses the compiled version of its sums, which give the
+  // same image; asking for AVX2 on a CPU without it throws
+  // std::invalid_argument.
+  CarpetPlot(std::size_t voxels, std::size_t volumes, std::vector<std::size_t> partStarts,
+             KernelInstructions instructions = KernelInstructions::automatic);
 
   std::size_t rows() const { return rows_; }
   std::size_t voxelsPerRow() const { return groupSize_; }
-  std::size_t voxelsAdded() const { return added_; }
+  std::size_t voxelsAdded() const;
 
   // Adds the next voxel's series, one value per volume, in double precision.
   // Throws std::invalid_argument, adding nothing, when series does not hold
-  // one value per volume, when a value is not a finite number, or when every
-  // voxel was added already.
+  // one value per volume, when a value is not a finite number, when the
+  // values are too large to square, or when every voxel (of its part) was
+  // added already.
   void addVoxel(std::span<const double> series);
   void addVoxel(std::span<const float> series);
 
   // Adds voxel (its index among all voxels) of part, as addVoxel does. The
   // voxels of one part come from one thread, in increasing order; different
-  // parts may be added by different threads at once.
+  // parts may be added by different threads at once. addVoxel adds to the
+  // first part.
   // REQUIRES: voxel lies in part, and has not been added.
   void addVoxelOf(std::size_t part, std::size_t voxel, std::span<const float> series);
 
@@ -76,12 +90,18 @@ class CarpetPlot {
   GreyImage image() const;
 
  private:
-  // The sums of one part's voxels: rows firstRow ... of the image.
+  // The sums of one part's voxels: rows firstRow ... of the image. Row r's
+  // sum of z-scores at volume t is sums[r][t] - slopes[r] c(t),
+  // c(t) = t - (T - 1) / 2.
   struct Part {
     std::size_t firstRow = 0;
-    std::vector<double> sums;       // its rows x volumes_ sums of z-scores
-    std::vector<double> residuals;  // work space: one voxel's detrended series
+    std::size_t voxels = 0;
+    std::size_t added = 0;
+    std::vector<double> sums;  // rows x volumes_: the series less their means, scaled
+    std::vector<double> slopes;
   };
+  struct Kernels;
+  static const Kernels* kernelsFor(KernelInstructions instructions);
 
   template <typename Value>
   void add(Part& part, std::size_t voxel, std::span<const Value> series);
@@ -90,7 +110,8 @@ class CarpetPlot {
   std::size_t volumes_;
   std::size_t groupSize_;
   std::size_t rows_;
-  std::atomic<std::size_t> added_ = 0;
+  double timeSquares_;  // the sum of c(t)^2
+  const Kernels* kernels_;
   std::vector<Part> parts_;
 };
 

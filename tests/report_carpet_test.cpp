@@ -96,6 +96,62 @@ TEST(CarpetPlot, RowsAreMeansOfZScoresOverGroupsOfVoxels) {
             (std::vector<std::uint8_t>{96, 112, 128, 207, 128, 128, 112, 128, 112}));
 }
 
+// Drifting, noisy voxels of a length that fills no whole set of lanes, in
+// three parts as the slices of a run come: each compiled version of the sums
+// gives the image a plain two-pass computation gives, and the same bits.
+TEST(CarpetPlot, MatchesAPlainComputationInEveryCompiledVersion) {
+  constexpr std::size_t kVoxels = 1003;
+  constexpr std::size_t kVolumes = 37;
+  std::vector<std::vector<float>> voxels(kVoxels);
+  std::vector<double> zSums(((kVoxels + 2) / 3) * kVolumes, 0.0);
+  for (std::size_t v = 0; v < kVoxels; ++v) {
+    std::vector<float>& x = voxels[v];
+    for (std::size_t t = 0; t < kVolumes; ++t) {
+      const double vt = static_cast<double>(v * 31 + t * 17);
+      // A bright first volume, a drift, a slow wave and a little noise.
+      x.push_back(static_cast<float>((t == 0 ? 900.0 : 700.0) + 0.01 * static_cast<double>(v) +
+                                     0.37 * static_cast<double>(t) +
+                                     5.0 * std::sin(0.4 * static_cast<double>(t) + 0.1 * static_cast<double>(v)) +
+                                     std::fmod(vt * 0.6180339, 1.0)));
+    }
+    double mean = 0.0;
+    for (const float value : x) mean += value;
+    mean /= kVolumes;
+    const double centre = (kVolumes - 1) / 2.0;
+    double products = 0.0;
+    double squares = 0.0;
+    for (std::size_t t = 0; t < kVolumes; ++t) {
+      products += (static_cast<double>(t) - centre) * (x[t] - mean);
+      squares += (static_cast<double>(t) - centre) * (static_cast<double>(t) - centre);
+    }
+    std::vector<double> residual;
+    double sumOfSquares = 0.0;
+    for (std::size_t t = 0; t < kVolumes; ++t) {
+      residual.push_back(x[t] - mean - products / squares * (static_cast<double>(t) - centre));
+      sumOfSquares += residual.back() * residual.back();
+    }
+    const double deviation = std::sqrt(sumOfSquares / (kVolumes - 1));
+    for (std::size_t t = 0; t < kVolumes; ++t)
+      zSums[(v / 3) * kVolumes + t] += residual[t] / deviation;
+  }
+  std::vector<std::uint8_t> expected;
+  for (std::size_t r = 0; r * 3 < kVoxels; ++r) {
+    const double members = static_cast<double>(std::min<std::size_t>(3, kVoxels - r * 3));
+    for (std::size_t t = 0; t < kVolumes; ++t)
+      expected.push_back(carpetGreyOf(zSums[r * kVolumes + t] / members));
+  }
+
+  std::vector<KernelInstructions> versions{KernelInstructions::baseline};
+  if (cpuHasAvx2()) versions.push_back(KernelInstructions::avx2);
+  for (const KernelInstructions version : versions) {
+    // Parts of 400, 0 and 603 voxels, the first ending inside a row.
+    CarpetPlot carpet(kVoxels, kVolumes, {0, 400, 400, kVoxels}, version);
+    for (std::size_t v = 400; v < kVoxels; ++v) carpet.addVoxelOf(2, v, voxels[v]);
+    for (std::size_t v = 0; v < 400; ++v) carpet.addVoxelOf(0, v, voxels[v]);
+    EXPECT_EQ(carpet.image().pixels, expected);
+  }
+}
+
 TEST(CarpetPlot, RunsOfOneAndTwoVolumesAreMidGrey) {
   CarpetPlot one(2, 1);
   one.addVoxel(std::vector<double>{5.0});
