@@ -24,6 +24,7 @@ nav ol{columns:3;font-size:.9em}
 table{border-collapse:collapse;font-size:.85em}
 th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}
 td.long{overflow-wrap:anywhere}
+.table-box td.long{min-width:16em}
 thead th{background:#f3f3f3}
 tr.over td{background:#fde0dc}
 .mark{color:#b00;font-weight:bold}
