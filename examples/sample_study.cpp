@@ -14,10 +14,10 @@
 // Each run has 150 volumes of 64 x 64 x 24 voxels (3.5 x 3.5 x 4 mm), 16-bit
 // intensities of a head: an ellipsoid brain with a brighter grey-matter shell,
 // bright ventricles and surrounding fluid, a dark skull, a thin scalp, a coil
-// bias from front to back and thermal noise. The motion files hold a slow
-// drift, small jitter and a few abrupt movements above 0.5 mm, in the number
-// format of the host's motion correction (first row all zeros: the reference
-// volume). Everything comes from fixed seeds: the same files on every run.
+// bias from front to back and thermal noise; the head's signal drops for a
+// moment at each abrupt movement. The motion files hold a slow drift, small
+// jitter and a few abrupt movements above 0.5 mm, in the number format of
+// the host's motion correction (first row all zeros: the reference volume). Everything comes from fixed seeds: the same files on every run.
 // Exit status 0 on success, 1 with the reason on standard error otherwise.
 
 #include <algorithm>
@@ -218,14 +218,36 @@ std::vector<double> headPattern() {
   return pattern;
 }
 
+// The head's signal per volume, as a fraction of its own: an abrupt
+// movement disturbs the magnetisation, and the whole head loses 5 % of its
+// signal per millimetre of the movement (rotations taken at 50 mm from the
+// centre) in that volume and half as much in the next. This is what makes a
+// band across the carpet plot and a peak of DVARS at the movement.
+std::vector<double> signalGains(const MotionPlan& plan) {
+  constexpr double kLossPerMm = 0.05;
+  constexpr double kRadiusMm = 50.0;
+  std::vector<double> gains(kVolumes, 1.0);
+  for (const Jolt& jolt : plan.jolts) {
+    double size = 0.0;
+    for (int p = 0; p < 6; ++p) {
+      size += std::fabs(jolt.offset[p]) * (p < 3 ? 1.0 : kRadiusMm * kTwoPi / 360.0);
+    }
+    if (jolt.first < kVolumes) gains[jolt.first] -= kLossPerMm * size;
+    if (jolt.first + 1 < kVolumes) gains[jolt.first + 1] -= 0.5 * kLossPerMm * size;
+  }
+  return gains;
+}
+
 // 16-bit images of every volume, volume-major, x fastest: thermal noise on
-// the head, a Rayleigh-like background, and a slow global signal drift.
-std::vector<std::int16_t> runImages(const std::vector<double>& pattern, std::uint32_t seed) {
+// the head, a Rayleigh-like background, a slow global signal drift and the
+// head's gains.
+std::vector<std::int16_t> runImages(const std::vector<double>& pattern,
+                                    const std::vector<double>& gains, std::uint32_t seed) {
   Noise noise(seed);
   std::vector<std::int16_t> images(pattern.size() * kVolumes);
   std::size_t out = 0;
   for (int t = 0; t < kVolumes; ++t) {
-    const double drift = 1.0 + 0.01 * std::sin(kTwoPi * t / kVolumes);
+    const double drift = (1.0 + 0.01 * std::sin(kTwoPi * t / kVolumes)) * gains[t];
     for (const double mean : pattern) {
       double value;
       if (mean > 0.0) {
@@ -263,7 +285,7 @@ void writeRun(const std::filesystem::path& dir, const std::string& name, const M
   run.sliceGap = kSliceGapMm;
   tsl::writeFmrHeader((dir / (name + ".fmr")).string(), run);
 
-  const std::vector<std::int16_t> images = runImages(pattern, imageSeed);
+  const std::vector<std::int16_t> images = runImages(pattern, signalGains(motion), imageSeed);
   const std::size_t volumeSize = pattern.size();
   tsl::writeStc((dir / (name + ".stc")).string(), kDimX, kDimY, kSlices, kVolumes,
                 [&](int x, int y, int z, int t) {
