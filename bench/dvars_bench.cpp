@@ -21,7 +21,6 @@
 // Targets of the large run: DVARS under 3 s, peak memory under 200 MB.
 
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,8 +170,10 @@ struct CarpetVisitor : tsl::MaskedSeriesVisitor {
 };
 
 // The peak resident memory of a fresh copy of this program computing DVARS
-// alone (--peak), or with the carpet plot, in kB. posix_spawn starts it
-// without copying this process's memory, so its high-water mark is its own.
+// alone (--peak), or with the carpet plot, in kB. The copy reports its own
+// high-water mark (VmHWM, of the memory it mapped after exec) on its standard
+// output: the peak that wait4 reports would count this process's memory,
+// which survives exec.
 long peakKbOfDvars(const std::string& fmr, bool carpet) {
   std::string threshold = std::to_string(kThreshold);
   std::vector<std::string> args{"/proc/self/exe", "--peak", fmr, threshold,
@@ -180,16 +181,39 @@ long peakKbOfDvars(const std::string& fmr, bool carpet) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("cannot make a pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+  posix_spawn_file_actions_addclose(&actions, ends[0]);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ);
-  if (spawned != 0)
+  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[1]);
+  if (spawned != 0) {
+    close(ends[0]);
     throw std::runtime_error(std::string("cannot start: ") + std::strerror(spawned));
+  }
+  std::string output;
+  char buffer[256];
+  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;)
+    output.append(buffer, static_cast<std::size_t>(got));
+  close(ends[0]);
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error("the DVARS process failed");
   }
-  return usage.ru_maxrss;
+  return std::atol(output.c_str());
+}
+
+// This process's peak resident memory, in kB, from /proc/self/status.
+long ownPeakKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
 }
 
 int computeForPeak(const char* fmr, const char* threshold, bool carpet) {
@@ -198,6 +222,7 @@ int computeForPeak(const char* fmr, const char* threshold, bool carpet) {
   const tsl::DvarsSeries dvars =
       tsl::computeDvars(header, std::strtof(threshold, nullptr), carpet ? &visitor : nullptr);
   if (carpet && visitor.plot->image().pixels.empty()) return 1;
+  std::printf("%ld\n", ownPeakKb());
   return dvars.voxels > 0 ? 0 : 1;
 }
 
