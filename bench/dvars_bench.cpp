@@ -16,9 +16,9 @@
 // DVARS (computeDvars, threshold 400), DVARS with the carpet plot (the two
 // alternating), the detection
 // (detectNonSteadyStateVolumes), and the peak resident memory of a fresh
-// process that computes DVARS alone and with the carpet plot. --write-only writes the runs and stops
-// (bench/dvars_crosscheck.py uses it with --keep).
-// Targets of the large run: DVARS under 3 s, peak memory under 200 MB.
+// process that computes DVARS alone and with the carpet plot. --write-only writes the runs and
+// stops (bench/dvars_crosscheck.py uses it with --keep). Targets of the large run: DVARS under 3 s,
+// peak memory under 200 MB.
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -270,10 +270,11 @@ void benchRun(const RunShape& s, const fs::path& dir, int repeat, bool writeOnly
               static_cast<double>(peakKb) / 1024.0);
   std::printf("     %zu voxels, median %.6g, mean std DVARS %.4f, max %.4f\n", dvars.voxels,
               dvars.median, meanStd, maxStd);
-  std::printf("   DVARS with the carpet plot: %8.3f s  (%+.1f %%, %zu rows), peak %.1f MB (%+.1f MB)\n",
-              carpetSeconds, 100.0 * (carpetSeconds / dvarsSeconds - 1.0), carpetRows,
-              static_cast<double>(carpetPeakKb) / 1024.0,
-              static_cast<double>(carpetPeakKb - peakKb) / 1024.0);
+  std::printf(
+      "   DVARS with the carpet plot: %8.3f s  (%+.1f %%, %zu rows), peak %.1f MB (%+.1f MB)\n",
+      carpetSeconds, 100.0 * (carpetSeconds / dvarsSeconds - 1.0), carpetRows,
+      static_cast<double>(carpetPeakKb) / 1024.0,
+      static_cast<double>(carpetPeakKb - peakKb) / 1024.0);
   std::printf("   non-steady-state detection: %8.3f s  (%zu volumes)\n", detectSeconds, nonSteady);
 }
 

@@ -17,8 +17,9 @@
 // bias from front to back and thermal noise; the head's signal drops for a
 // moment at each abrupt movement. The motion files hold a slow drift, small
 // jitter and a few abrupt movements above 0.5 mm, in the number format of
-// the host's motion correction (first row all zeros: the reference volume). Everything comes from fixed seeds: the same files on every run.
-// Exit status 0 on success, 1 with the reason on standard error otherwise.
+// the host's motion correction (first row all zeros: the reference volume). Everything comes from
+// fixed seeds: the same files on every run. Exit status 0 on success, 1 with the reason on standard
+// error otherwise.
 
 #include <algorithm>
 #include <array>

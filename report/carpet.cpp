@@ -51,6 +51,7 @@ CarpetPlot::CarpetPlot(std::size_t voxels, std::size_t volumes, std::vector<std:
       part.firstRow = partStarts[p] / groupSize_;
       const std::size_t rows = (partStarts[p + 1] - 1) / groupSize_ - part.firstRow + 1;
       part.sums.assign(rows * volumes_, 0.0);
+      part.offsets.assign(rows, 0.0);
       part.slopes.assign(rows, 0.0);
     }
     parts_.push_back(std::move(part));
@@ -139,17 +140,19 @@ template <typename Value>
     const double m = static_cast<double>(full + (k < n % kLanes ? 1 : 0));
     sums.values += p[k];
     sums.squares += s[k];
-    sums.products += static_cast<double>(kLanes) * (m * p[k] - q[k]) +
-                     (static_cast<double>(k) - centre) * p[k];
+    sums.products +=
+        static_cast<double>(kLanes) * (m * p[k] - q[k]) + (static_cast<double>(k) - centre) * p[k];
   }
   return sums;
 }
 
-// row[t] += (x[t] - mean) scale.
+// row[t] += (x[t] - mean) scale, in single precision: what is added is a
+// z-score plus its voxel's line, a few units, which single precision holds
+// to within 1e-6 or so, far below a grey level (1/64 of a z-score).
 template <typename Value>
-[[gnu::always_inline]] inline void addScaled(const Value* x, std::size_t n, double mean,
-                                             double scale, double* row) {
-  for (std::size_t t = 0; t < n; ++t) row[t] += (static_cast<double>(x[t]) - mean) * scale;
+[[gnu::always_inline]] inline void addScaled(const Value* x, std::size_t n, Value mean, float scale,
+                                             float* row) {
+  for (std::size_t t = 0; t < n; ++t) row[t] += static_cast<float>(x[t] - mean) * scale;
 }
 
 template <typename Value>
@@ -157,7 +160,7 @@ SeriesSums sumsBaseline(const Value* x, std::size_t n) {
   return sumsOf(x, n);
 }
 template <typename Value>
-void addScaledBaseline(const Value* x, std::size_t n, double mean, double scale, double* row) {
+void addScaledBaseline(const Value* x, std::size_t n, Value mean, float scale, float* row) {
   addScaled(x, n, mean, scale, row);
 }
 
@@ -167,8 +170,8 @@ template <typename Value>
   return sumsOf(x, n);
 }
 template <typename Value>
-[[gnu::target("avx2")]] void addScaledAvx2(const Value* x, std::size_t n, double mean,
-                                           double scale, double* row) {
+[[gnu::target("avx2")]] void addScaledAvx2(const Value* x, std::size_t n, Value mean, float scale,
+                                           float* row) {
   addScaled(x, n, mean, scale, row);
 }
 #endif
@@ -176,7 +179,7 @@ template <typename Value>
 template <typename Value>
 struct KernelsOf {
   SeriesSums (*sums)(const Value*, std::size_t);
-  void (*addScaled)(const Value*, std::size_t, double, double, double*);
+  void (*addScaled)(const Value*, std::size_t, Value, float, float*);
 };
 
 }  // namespace
@@ -232,8 +235,8 @@ void CarpetPlot::add(Part& part, std::size_t voxel, std::span<const Value> serie
   if (!std::isfinite(residual) || !std::isfinite(sums.squares)) {
     for (std::size_t t = 0; t < n; ++t) {
       if (!std::isfinite(static_cast<double>(series[t]))) {
-        throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) +
-                                    ", volume " + std::to_string(t) +
+        throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) + ", volume " +
+                                    std::to_string(t) +
                                     " holds a value that is not a finite number");
       }
     }
@@ -244,9 +247,14 @@ void CarpetPlot::add(Part& part, std::size_t voxel, std::span<const Value> serie
   if (n < 2 || !(residual > kCarpetFlatTolerance * about)) return;
   const double scale = 1.0 / std::sqrt(residual / (count - 1.0));
   const std::size_t row = voxel / groupSize_ - part.firstRow;
-  kernels.addScaled(series.data(), n, static_cast<double>(series[0]) + mean, scale,
-                    part.sums.data() + row * n);
-  part.slopes[row] += slope * scale;
+  // Taken about the mean as near as Value holds it; the row's offset takes
+  // the rest off.
+  const double exactMean = static_cast<double>(series[0]) + mean;
+  const auto nearMean = static_cast<Value>(exactMean);
+  const auto rowScale = static_cast<float>(scale);
+  kernels.addScaled(series.data(), n, nearMean, rowScale, part.sums.data() + row * n);
+  part.offsets[row] += (exactMean - static_cast<double>(nearMean)) * rowScale;
+  part.slopes[row] += slope * rowScale;
 }
 
 GreyImage CarpetPlot::image() const {
@@ -265,6 +273,7 @@ GreyImage CarpetPlot::image() const {
   std::size_t firstPart = 0;
   for (std::size_t r = 0; r < rows_; ++r) {
     std::fill(sums.begin(), sums.end(), 0.0);
+    double offset = 0.0;
     double slope = 0.0;
     const auto holds = [&](const Part& part) {
       return part.voxels > 0 && part.firstRow <= r && r - part.firstRow < part.slopes.size();
@@ -274,15 +283,16 @@ GreyImage CarpetPlot::image() const {
       const Part& part = parts_[p];
       if (!holds(part)) continue;
       const std::size_t own = r - part.firstRow;
-      const double* partSums = part.sums.data() + own * volumes_;
+      const float* partSums = part.sums.data() + own * volumes_;
       for (std::size_t t = 0; t < volumes_; ++t) sums[t] += partSums[t];
+      offset += part.offsets[own];
       slope += part.slopes[own];
     }
     const double members = static_cast<double>(std::min(groupSize_, voxels_ - r * groupSize_));
     std::uint8_t* pixels = image.pixels.data() + r * volumes_;
     for (std::size_t t = 0; t < volumes_; ++t) {
       const double c = static_cast<double>(t) - centre;
-      pixels[t] = carpetGreyOf((sums[t] - slope * c) / members);
+      pixels[t] = carpetGreyOf((sums[t] - offset - slope * c) / members);
     }
   }
   return image;

@@ -17,8 +17,9 @@
 //
 // The sums a voxel needs are taken in one look at its series (of its values
 // less the first, which keeps them exact for 16-bit data); a second look
-// adds the series less its mean, times the voxel's scale, to its row, and
-// the row keeps the sum of the scaled slopes, whose line image() takes off.
+// adds the series less its mean, times the voxel's scale, to its row (in
+// single precision), and the row keeps the sums of the scaled slopes and of
+// what rounding left of the means, which image() takes off.
 // The sums run in a fixed set of independent lanes, so that vector
 // instructions can take them, in an order that depends neither on the
 // instructions (each version below gives the same bits) nor on threads.
@@ -91,13 +92,14 @@ class CarpetPlot {
 
  private:
   // The sums of one part's voxels: rows firstRow ... of the image. Row r's
-  // sum of z-scores at volume t is sums[r][t] - slopes[r] c(t),
+  // sum of z-scores at volume t is sums[r][t] - offsets[r] - slopes[r] c(t),
   // c(t) = t - (T - 1) / 2.
   struct Part {
     std::size_t firstRow = 0;
     std::size_t voxels = 0;
     std::size_t added = 0;
-    std::vector<double> sums;  // rows x volumes_: the series less their means, scaled
+    std::vector<float> sums;  // rows x volumes_: the series less their means, scaled
+    std::vector<double> offsets;
     std::vector<double> slopes;
   };
   struct Kernels;

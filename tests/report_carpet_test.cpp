@@ -14,8 +14,9 @@ namespace {
 
 // A residual of 9 volumes free of mean and line (it sums to 0, and so does
 // its product with the centred volume index -4 ... 4) whose standard
-// deviation is sqrt(32 / 8) = 2: its z-scores are r / 2.
-constexpr double kResidual[9] = {-2, -1, 0, 5, 0, 0, -1, 0, -1};
+// deviation is sqrt(72 / 8) = 3: its z-scores are r / 3. None is 0, whose
+// grey level 127.5 would be a tie that rounding decides.
+constexpr double kResidual[9] = {-2, -2, 1, 7, -2, -1, -1, 2, -2};
 
 // intercept + slope t + scale r(t); integers keep every step exact.
 std::vector<double> series(double intercept, double slope, double scale) {
@@ -42,9 +43,9 @@ TEST(CarpetPlot, OneVoxelPerRowDetrendedAndStandardised) {
   CarpetPlot carpet(4, 9);
   EXPECT_EQ(carpet.rows(), 4u);
   EXPECT_EQ(carpet.voxelsPerRow(), 1u);
-  // z = r / 2: -1, -0.5, 0, 2.5 (clamped), ...
+  // z = r / 3: -2/3, -2/3, 1/3, 7/3 (clamped), ...
   carpet.addVoxel(series(200, -7, 1));
-  // z = -r / 2, whatever the scale and line.
+  // z = -r / 3, whatever the scale and line.
   carpet.addVoxel(series(-50, 2, -3));
   // A straight line whose steps do not add up exactly in binary: what is
   // left after removing its line is rounding, no signal.
@@ -57,8 +58,8 @@ TEST(CarpetPlot, OneVoxelPerRowDetrendedAndStandardised) {
   const GreyImage image = carpet.image();
   ASSERT_EQ(image.width, 9u);
   ASSERT_EQ(image.height, 4u);
-  EXPECT_EQ(row(image, 0), (std::vector<std::uint8_t>{64, 96, 128, 255, 128, 128, 96, 128, 96}));
-  EXPECT_EQ(row(image, 1), (std::vector<std::uint8_t>{191, 159, 128, 0, 128, 128, 159, 128, 159}));
+  EXPECT_EQ(row(image, 0), (std::vector<std::uint8_t>{85, 85, 149, 255, 85, 106, 106, 170, 85}));
+  EXPECT_EQ(row(image, 1), (std::vector<std::uint8_t>{170, 170, 106, 0, 170, 149, 149, 85, 170}));
   EXPECT_EQ(row(image, 2), std::vector<std::uint8_t>(9, 128));
   EXPECT_EQ(row(image, 3), std::vector<std::uint8_t>(9, 128));
 }
@@ -84,16 +85,16 @@ TEST(CarpetPlot, RowsAreMeansOfZScoresOverGroupsOfVoxels) {
   }
   const GreyImage image = carpet.image();
   ASSERT_EQ(image.height, 334u);
-  // Row 0: (r/2 + r/2 - r/2) / 3 = r / 6. At volume 3 the z-scores are 2.5,
-  // 2.5 and -2.5: their mean 5/6 gives 181, where a mean of the clamped grey
+  // Row 0: (r/3 + r/3 - r/3) / 3 = r / 9. At volume 3 the z-scores are 7/3,
+  // 7/3 and -7/3: their mean 7/9 gives 177, where a mean of the clamped grey
   // levels (255, 255, 0) would give 170.
   EXPECT_EQ(row(image, 0),
-            (std::vector<std::uint8_t>{106, 117, 128, 181, 128, 128, 117, 128, 117}));
+            (std::vector<std::uint8_t>{113, 113, 135, 177, 113, 120, 120, 142, 113}));
   EXPECT_EQ(row(image, 1), std::vector<std::uint8_t>(9, 128));
   EXPECT_EQ(row(image, 332), std::vector<std::uint8_t>(9, 128));
-  // The last row, voxels 999 and 1000 (flat): (r/2 + 0) / 2 = r / 4.
+  // The last row, voxels 999 and 1000 (flat): (r/3 + 0) / 2 = r / 6.
   EXPECT_EQ(row(image, 333),
-            (std::vector<std::uint8_t>{96, 112, 128, 207, 128, 128, 112, 128, 112}));
+            (std::vector<std::uint8_t>{106, 106, 138, 202, 106, 117, 117, 149, 106}));
 }
 
 // Drifting, noisy voxels of a length that fills no whole set of lanes, in
@@ -108,11 +109,13 @@ TEST(CarpetPlot, MatchesAPlainComputationInEveryCompiledVersion) {
     std::vector<float>& x = voxels[v];
     for (std::size_t t = 0; t < kVolumes; ++t) {
       const double vt = static_cast<double>(v * 31 + t * 17);
-      // A bright first volume, a drift, a slow wave and a little noise.
-      x.push_back(static_cast<float>((t == 0 ? 900.0 : 700.0) + 0.01 * static_cast<double>(v) +
-                                     0.37 * static_cast<double>(t) +
-                                     5.0 * std::sin(0.4 * static_cast<double>(t) + 0.1 * static_cast<double>(v)) +
-                                     std::fmod(vt * 0.6180339, 1.0)));
+      // A bright first volume, a drift, a slow wave and a little noise; every
+      // fifth voxel far from 0, where floats are coarse.
+      x.push_back(static_cast<float>(
+          (t == 0 ? 900.0 : 700.0) + (v % 5 == 0 ? 1.0e6 : 0.0) + 0.01 * static_cast<double>(v) +
+          0.37 * static_cast<double>(t) +
+          5.0 * std::sin(0.4 * static_cast<double>(t) + 0.1 * static_cast<double>(v)) +
+          std::fmod(vt * 0.6180339, 1.0)));
     }
     double mean = 0.0;
     for (const float value : x) mean += value;
@@ -186,7 +189,7 @@ TEST(CarpetPlot, RefusesWhatItCannotShow) {
   EXPECT_THROW_MSG(carpet.addVoxel(std::vector<double>(9, 0.0)), std::invalid_argument,
                    "Carpet plot: all 2 voxels were added already");
   EXPECT_EQ(row(carpet.image(), 0),
-            (std::vector<std::uint8_t>{64, 96, 128, 255, 128, 128, 96, 128, 96}));
+            (std::vector<std::uint8_t>{85, 85, 149, 255, 85, 106, 106, 170, 85}));
 }
 
 }  // namespace
