@@ -93,8 +93,10 @@ class CarpetPlot {
  private:
   // The sums of one part's voxels: rows firstRow ... of the image. Row r's
   // sum of z-scores at volume t is sums[r][t] - offsets[r] - slopes[r] c(t),
-  // c(t) = t - (T - 1) / 2.
-  struct Part {
+  // c(t) = t - (T - 1) / 2. A part has its own cache lines (64 bytes on the
+  // machines this runs on), so that the threads adding neighbouring parts
+  // do not contend for them.
+  struct alignas(64) Part {
     std::size_t firstRow = 0;
     std::size_t voxels = 0;
     std::size_t added = 0;
