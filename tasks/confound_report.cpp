@@ -65,7 +65,10 @@ RunSection reportSection(const ReportedRun& run, const CensoringRule& rule) {
   if (rule.measure == SpikeMeasure::relativeRms) rms.threshold = rule.spikeThreshold;
   s.traces.push_back(std::move(rms));
   if (!run.stdDvars.empty()) {
-    Trace dvars{"Std DVARS", {{"std DVARS", run.stdDvars, false}}, std::nullopt};
+    // Volume 0 has no change from a volume before it: a gap, not a 0.
+    std::vector<double> values = run.stdDvars;
+    values[0] = std::nan("");
+    Trace dvars{"Std DVARS", {{"std DVARS", std::move(values), false}}, std::nullopt};
     if (rule.usesDvars()) dvars.threshold = rule.dvarsThreshold;
     s.traces.push_back(std::move(dvars));
   }

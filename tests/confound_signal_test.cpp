@@ -413,6 +413,13 @@ TEST_F(SignalTask, StudyReportOfAnMdm) {
   EXPECT_NE(at(run1 + "</td><td>" + std::to_string(fs::file_size(run1)) + "</td>"),
             std::string::npos);
   EXPECT_NE(at("run1_3DMC_spikes.sdm"), std::string::npos);  // the run's files
+  // Std DVARS start at volume 1 (volume 0 has no change to measure), where
+  // framewise displacement starts at volume 0.
+  auto firstX = [&](const std::string& title) {
+    const std::size_t points = page.find("points=\"", page.find(title)) + 8;
+    return page.substr(points, page.find(',', points) - points);
+  };
+  EXPECT_LT(std::stod(firstX("Framewise displacement (mm)")), std::stod(firstX("Std DVARS")));
 
   fs::create_directory(dir.file("run1_3DMC_detr.sdm"));
   host.set("create_detrended", 1);
