@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -11,6 +12,8 @@ namespace tsl {
 namespace {
 
 constexpr double kGreyLevels = 255.0;
+constexpr double kLargestScale = std::numeric_limits<float>::max();
+constexpr double kLargestSquares = kLargestScale / 2.0 * (kLargestScale / 2.0);
 
 }  // namespace
 
@@ -232,7 +235,9 @@ void CarpetPlot::add(Part& part, std::size_t voxel, std::span<const Value> serie
   // independent of the intercept, which is then the mean.
   const double slope = n > 1 ? sums.products / timeSquares_ : 0.0;
   const double residual = about - slope * sums.products;
-  if (!std::isfinite(residual) || !std::isfinite(sums.squares)) {
+  // Beyond kLargestSquares a value's distance from the mean may not fit the
+  // row's single precision.
+  if (!std::isfinite(residual) || !(sums.squares <= kLargestSquares)) {
     for (std::size_t t = 0; t < n; ++t) {
       if (!std::isfinite(static_cast<double>(series[t]))) {
         throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) + ", volume " +
@@ -243,9 +248,10 @@ void CarpetPlot::add(Part& part, std::size_t voxel, std::span<const Value> serie
     throw std::invalid_argument("Carpet plot: voxel " + std::to_string(voxel) +
                                 " holds values too large to standardise");
   }
-  ++part.added;
-  if (n < 2 || !(residual > kCarpetFlatTolerance * about)) return;
   const double scale = 1.0 / std::sqrt(residual / (count - 1.0));
+  ++part.added;
+  // A variation finer than single precision resolves shows as none.
+  if (n < 2 || !(residual > kCarpetFlatTolerance * about) || !(scale < kLargestScale)) return;
   const std::size_t row = voxel / groupSize_ - part.firstRow;
   // Taken about the mean as near as Value holds it; the row's offset takes
   // the rest off.

@@ -73,9 +73,10 @@ class CarpetPlot {
 
   // Adds the next voxel's series, one value per volume, in double precision.
   // Throws std::invalid_argument, adding nothing, when series does not hold
-  // one value per volume, when a value is not a finite number, when the
-  // values are too large to square, or when every voxel (of its part) was
-  // added already.
+  // one value per volume, when a value is not a finite number, when values
+  // lie further from their mean than a float holds (near 1.7e38), or when
+  // every voxel (of its part) was added already. A variation too fine for
+  // single precision (a standard deviation below about 3e-39) shows as none.
   void addVoxel(std::span<const double> series);
   void addVoxel(std::span<const float> series);
 

@@ -1,5 +1,7 @@
 #include "tasks/run_signal.h"
 
+#include <stdexcept>
+
 #include "designmatrix/io_error.h"
 #include "designmatrix/path_functions.h"
 #include "fmr/stc_slice_reader.h"
@@ -9,20 +11,27 @@
 namespace tsl {
 namespace {
 
-// Makes the carpet plot of the masked voxels as the DVARS pass reads them.
+// Makes the carpet plot of the masked voxels as the DVARS pass reads them;
+// a voxel it cannot show is an error that names the run's FMR file.
 class CarpetMaker : public MaskedSeriesVisitor {
  public:
+  explicit CarpetMaker(const std::string& fmrPath) : fmrPath_(fmrPath) {}
   void begin(std::size_t voxels, std::size_t volumes,
              const std::vector<std::size_t>& sliceStarts) override {
     plot_.emplace(voxels, volumes, sliceStarts);
   }
   void visit(std::size_t slice, std::size_t voxel, const float* series,
              std::size_t volumes) override {
-    plot_->addVoxelOf(slice, voxel, std::span<const float>(series, volumes));
+    try {
+      plot_->addVoxelOf(slice, voxel, std::span<const float>(series, volumes));
+    } catch (const std::invalid_argument& refusal) {
+      throw IOError("FMR file " + fmrPath_ + ": " + refusal.what());
+    }
   }
   GreyImage image() const { return plot_->image(); }
 
  private:
+  const std::string& fmrPath_;
   std::optional<CarpetPlot> plot_;
 };
 
@@ -89,7 +98,7 @@ RunSignal measureRunSignal(const MotionRun& run, const RunData& data, const Sign
   requireSteadyVolumes(run.motion.path, signal.nonSteady,
                        static_cast<std::size_t>(run.motion.NrOfDataPoints.value));
   if (needs.dvars && carpet) {
-    CarpetMaker maker;
+    CarpetMaker maker(data.fmrPath);
     signal.dvars = computeDvars(data.header, fmrThreshold, &maker);
     signal.carpet = maker.image();
   } else if (needs.dvars) {

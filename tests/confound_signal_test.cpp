@@ -58,7 +58,7 @@ class SignalTask : public ::testing::Test {
 
   // A run of 4 x 3 x 2 voxels: a bright brain whose every voxel varies a
   // little, a dark background, and all voxels brighter in volume 8 only.
-  std::string writeRun(const std::string& name, int volumes = kVolumes) {
+  std::string writeRun(const std::string& name, int volumes = kVolumes, float extreme = 0.0f) {
     FmrLayout layout;
     layout.volumes = volumes;
     layout.slices = 2;
@@ -66,16 +66,20 @@ class SignalTask : public ::testing::Test {
     layout.resolutionY = 3;
     layout.prefix = name;
     layout.tr = 800;
+    layout.dataType = extreme != 0.0f ? 2 : 1;
     const std::string fmr = dir.file(name + ".fmr");
     writeFmrHeader(fmr, layout);
     writeStc(
         dir.file(name + ".stc"), 4, 3, 2, volumes,
-        [](int x, int y, int z, int t) {
+        [extreme](int x, int y, int z, int t) {
+          // With extreme, the first brain voxel swings between +-extreme in
+          // a run of floats.
+          if (extreme != 0.0f && x == 1 && y == 0 && z == 0) return t % 2 == 0 ? extreme : -extreme;
           const float brain =
               x > 0 ? 600.0f + 10.0f * static_cast<float>((x * 7 + y * 3 + z + t * 5) % 4) : 20.0f;
           return brain + (t == 8 ? 80.0f : 0.0f);
         },
-        false);
+        extreme != 0.0f);
     return fmr;
   }
 
@@ -432,6 +436,16 @@ TEST_F(SignalTask, StudyReportOfAnMdm) {
                    "Cannot Create file: " + dir.file("other_report.html"));
   EXPECT_EQ(readFile(dir.file("study_report.html")), page);
   EXPECT_TRUE(fs::is_directory(dir.file("other_report.html")));
+
+  // A voxel the carpet cannot show stops the task with the run's FMR file
+  // named, and the report stays as it was.
+  const std::string wild = writeRun("wild", kVolumes, 3e38f);
+  writeMdm(dir.file("study.mdm"), {run1}, {wild});
+  host.set("sdmfile", dir.file("study.mdm"));
+  EXPECT_THROW_MSG(
+      createConfoundModels(host), IOError,
+      "FMR file " + wild + ": Carpet plot: voxel 0 holds values too large to standardise");
+  EXPECT_EQ(readFile(dir.file("study_report.html")), page);
 }
 
 }  // namespace

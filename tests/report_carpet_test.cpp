@@ -181,15 +181,23 @@ TEST(CarpetPlot, RefusesWhatItCannotShow) {
   std::vector<double> huge = series(0, 0, 1e300);
   EXPECT_THROW_MSG(carpet.addVoxel(huge), std::invalid_argument,
                    "Carpet plot: voxel 0 holds values too large to standardise");
+  // Floats that square in double, but whose distance from their mean is
+  // beyond what a float holds.
+  std::vector<float> wide(9, 3e38f);
+  wide[4] = -3e38f;
+  EXPECT_THROW_MSG(carpet.addVoxel(wide), std::invalid_argument,
+                   "Carpet plot: voxel 0 holds values too large to standardise");
   EXPECT_EQ(carpet.voxelsAdded(), 0u);
   // What was refused left nothing behind: the voxel below still shows alone.
   carpet.addVoxel(series(200, -7, 1));
   EXPECT_THROW_MSG(carpet.image(), std::logic_error, "Carpet plot: 1 of 2 voxels were added");
-  carpet.addVoxel(std::vector<double>(9, 0.0));
+  // A variation finer than floats resolve: mid grey, not a row of NaN.
+  carpet.addVoxel(series(0, 0, 1e-45));
   EXPECT_THROW_MSG(carpet.addVoxel(std::vector<double>(9, 0.0)), std::invalid_argument,
                    "Carpet plot: all 2 voxels were added already");
   EXPECT_EQ(row(carpet.image(), 0),
             (std::vector<std::uint8_t>{85, 85, 149, 255, 85, 106, 106, 170, 85}));
+  EXPECT_EQ(row(carpet.image(), 1), std::vector<std::uint8_t>(9, 128));
 }
 
 }  // namespace
