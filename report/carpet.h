@@ -22,7 +22,7 @@
 // what rounding left of the means, which image() takes off.
 // The sums run in a fixed set of independent lanes, so that vector
 // instructions can take them, in an order that depends neither on the
-// instructions (each version below gives the same bits) nor on threads.
+// instructions (each compiled version gives the same bits) nor on threads.
 //
 // Voxels come in mask order (slice, then row, then column). Image row r is
 // the mean of the z-scores of the voxels r g ... r g + g - 1, with g =
