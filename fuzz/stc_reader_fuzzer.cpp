@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -51,23 +50,6 @@ std::string headerText(const Layout& layout) {
          std::to_string(layout.rows) + "\n";
 }
 
-float expectedValue(const std::uint8_t* bytes, std::size_t index, bool floats) {
-  if (floats) {
-    const std::uint8_t* p = bytes + 4 * index;
-    const std::uint32_t bits =
-        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  }
-  const std::uint8_t* p = bytes + 2 * index;
-  const auto raw = static_cast<std::uint16_t>(p[0] | p[1] << 8);
-  return static_cast<float>(static_cast<std::int16_t>(raw));
-}
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -103,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               x;
           const std::size_t voxel =
               (static_cast<std::size_t>(z) * layout.rows + y) * layout.columns + x;
-          if (!sameBits(volume[voxel], expectedValue(stc, fileIndex, floats))) {
+          if (!tsl::fuzz::sameBits(volume[voxel], tsl::fuzz::stcValueAt(stc, fileIndex, floats))) {
             tsl::fuzz::fail("voxel value differs from the file");
           }
         }
@@ -117,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(first.dim == whole.dim) || first.size() != whole.size())
       tsl::fuzz::fail("first volume of the wrong grid");
     for (std::size_t i = 0; i < first.size(); ++i) {
-      if (!sameBits(first[i], whole[i])) tsl::fuzz::fail("first volume differs from the run's");
+      if (!tsl::fuzz::sameBits(first[i], whole[i]))
+        tsl::fuzz::fail("first volume differs from the run's");
     }
   } catch (const std::exception& error) {
     tsl::fuzz::fail(std::string("first volume refused where the run reads: ") + error.what());

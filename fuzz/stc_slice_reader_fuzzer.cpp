@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -50,23 +49,6 @@ std::string headerText(const Layout& layout) {
          "\nResolutionY: " + std::to_string(layout.rows) + "\n";
 }
 
-float expectedValue(const std::uint8_t* bytes, std::size_t index, bool floats) {
-  if (floats) {
-    const std::uint8_t* p = bytes + 4 * index;
-    const std::uint32_t bits =
-        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-  }
-  const std::uint8_t* p = bytes + 2 * index;
-  return static_cast<float>(
-      static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8)));
-}
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Reads volumes first ... first + count - 1 of slice z and checks them
 // against the bytes.
 void checkStretch(tsl::StcSliceReader& reader, const Layout& layout, const std::uint8_t* stc,
@@ -77,7 +59,7 @@ void checkStretch(tsl::StcSliceReader& reader, const Layout& layout, const std::
   std::string refusal;
   for (std::size_t t = first; t < first + count && refusal.empty(); ++t) {
     for (std::size_t p = 0; p < pixels; ++p) {
-      if (!std::isfinite(expectedValue(stc, (z * volumes + t) * pixels + p, floats))) {
+      if (!std::isfinite(tsl::fuzz::stcValueAt(stc, (z * volumes + t) * pixels + p, floats))) {
         refusal = "STC file run.stc: slice " + std::to_string(z) + ", volume " + std::to_string(t) +
                   " holds a value that is not a finite number";
         break;
@@ -95,7 +77,9 @@ void checkStretch(tsl::StcSliceReader& reader, const Layout& layout, const std::
   if (series.size() != count * pixels) tsl::fuzz::fail("wrong number of values");
   for (std::size_t i = 0; i < series.size(); ++i) {
     const std::size_t t = first + i / pixels;
-    if (!sameBits(series[i], expectedValue(stc, (z * volumes + t) * pixels + i % pixels, floats))) {
+    if (!tsl::fuzz::sameBits(
+            series[i],
+            tsl::fuzz::stcValueAt(stc, (z * volumes + t) * pixels + i % pixels, floats))) {
       tsl::fuzz::fail("value differs from the file");
     }
   }

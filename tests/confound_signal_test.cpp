@@ -30,13 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int kVolumes = 14;
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
+using test::split;
 
 class SignalTask : public ::testing::Test {
  protected:

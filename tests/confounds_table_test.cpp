@@ -16,13 +16,7 @@
 namespace tsl::testing {
 namespace {
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
+using test::split;
 
 SdmDocument threeVolumes() {
   return test::motionSdmOf({{0.1f, -0.2f, 0.3f, 1.5f, -0.5f, 0.25f},

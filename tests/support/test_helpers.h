@@ -1,5 +1,6 @@
 // Helpers shared by the unit tests: one check of a thrown exception's type and
-// exact text, and one builder of design-matrix documents.
+// exact text, one builder of design-matrix documents, and a splitter of the
+// text files the tasks write.
 #ifndef TESSEL_TESTS_SUPPORT_TEST_HELPERS_H
 #define TESSEL_TESTS_SUPPORT_TEST_HELPERS_H
 
@@ -7,6 +8,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -102,6 +104,16 @@ inline SdmDocument motionSdmOf(const std::vector<std::vector<float>>& rows,
     for (std::size_t p = 0; p < predictors; ++p) columns[p].push_back(rows[j][p]);
   }
   return sdmOf(columns, path);
+}
+
+// The parts of text between separators; a separator at the very end ends
+// the last part (no empty part after it).
+inline std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
 }
 
 }  // namespace tsl::test
