@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_noise.h"
 #include "bench/bench_timing.h"
 #include "designmatrix/sdm_document.h"
 #include "examples/motion_file_writer.h"
@@ -56,7 +57,9 @@ namespace {
 namespace fs = std::filesystem;
 using tsl::bench::bestOf;
 using tsl::bench::Clock;
+using tsl::bench::hashNoise;
 using tsl::bench::secondsOf;
+using tsl::bench::voxelKey;
 
 constexpr float kThreshold = 400.0f;
 constexpr float kVoxelMm = 3.0f;
@@ -70,16 +73,6 @@ struct RunShape {
 constexpr RunShape kTypical{"typical", 64, 64, 30, 400};
 constexpr RunShape kLarge{"large", 96, 96, 66, 1000};
 
-// A cheap, fixed pseudo-random value in [0, 1) per (voxel, time point).
-float hashNoise(std::uint64_t key) {
-  key ^= key >> 33;
-  key *= 0xff51afd7ed558ccdULL;
-  key ^= key >> 33;
-  key *= 0xc4ceb9fe1a85ec53ULL;
-  key ^= key >> 33;
-  return static_cast<float>(key >> 40) / 16777216.0f;
-}
-
 // Inside the head: an ellipsoid whose semi-axes are 0.46 of the grid, about
 // 41 % of the voxels; brighter towards the middle, noisy everywhere.
 float intensity(const RunShape& s, int x, int y, int z, int t) {
@@ -87,12 +80,7 @@ float intensity(const RunShape& s, int x, int y, int z, int t) {
   const float v = (static_cast<float>(y) + 0.5f) / static_cast<float>(s.dimY) - 0.5f;
   const float w = (static_cast<float>(z) + 0.5f) / static_cast<float>(s.slices) - 0.5f;
   const float r2 = (u * u + v * v + w * w) / (0.46f * 0.46f);
-  const std::uint64_t key =
-      ((static_cast<std::uint64_t>(t) * 4096 + static_cast<std::uint64_t>(z)) * 4096 +
-       static_cast<std::uint64_t>(y)) *
-          4096 +
-      static_cast<std::uint64_t>(x);
-  const float noise = 40.0f * (hashNoise(key) - 0.5f);
+  const float noise = 40.0f * (hashNoise(voxelKey(x, y, z, t)) - 0.5f);
   if (r2 <= 1.0f) return 900.0f - 300.0f * r2 + noise;
   return 20.0f + noise;
 }

@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_noise.h"
 #include "bench/bench_timing.h"
 #include "examples/run_file_writer.h"
 #include "fmr/fmr_header.h"
@@ -58,7 +59,9 @@ namespace {
 namespace fs = std::filesystem;
 using tsl::bench::bestOf;
 using tsl::bench::Clock;
+using tsl::bench::hashNoise;
 using tsl::bench::secondsOf;
+using tsl::bench::voxelKey;
 
 constexpr float kThreshold = 400.0f;
 constexpr int kNonSteadyVolumes = 3;
@@ -74,23 +77,6 @@ struct RunShape {
 constexpr RunShape kTypical{"typical", 64, 64, 30, 400, false};
 constexpr RunShape kLarge{"large", 96, 96, 66, 1000, false};
 constexpr RunShape kFloat{"float", 64, 64, 30, 400, true};
-
-// A cheap, fixed pseudo-random value in [0, 1) per key.
-float hashNoise(std::uint64_t key) {
-  key ^= key >> 33;
-  key *= 0xff51afd7ed558ccdULL;
-  key ^= key >> 33;
-  key *= 0xc4ceb9fe1a85ec53ULL;
-  key ^= key >> 33;
-  return static_cast<float>(key >> 40) / 16777216.0f;
-}
-
-std::uint64_t voxelKey(int x, int y, int z, int t) {
-  return ((static_cast<std::uint64_t>(t) * 4096 + static_cast<std::uint64_t>(z)) * 4096 +
-          static_cast<std::uint64_t>(y)) *
-             4096 +
-         static_cast<std::uint64_t>(x);
-}
 
 // Inside the head: an ellipsoid whose semi-axes are 0.46 of the grid, about
 // 41 % of the voxels; brighter towards the middle. The noise of each voxel is
